@@ -1,0 +1,2 @@
+#include "qbug.h"
+uint32_t qbug_flags = 0;
