@@ -4,9 +4,249 @@
 #include "qbug.h"
 
 #include <windows.h>
+#include <commdlg.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 // ---- Registry helpers ------------------------------------------------------
 
 // ---- Shell links and Start-menu folders -----------------------------------
 
 // ---- Dialog utilities ------------------------------------------------------
+
+// The text-input dialog's state: set by WINUTILS_get_text_string, read by
+// its dialog procedure.
+static const char* winutils_text_title;
+static const char* winutils_text_prompt;
+static char* winutils_text_buffer;
+static int32_t winutils_text_size;
+static HINSTANCE winutils_dialog_instance;
+
+// The file dialog's record and filter: one dialog at a time.
+static OPENFILENAMEA winutils_file_dialog;
+static char winutils_file_filter[512];
+static char winutils_no_file_title[] = "hello vob";
+
+#define WINUTILS_DIRECTORY_SIZE MAX_PATH
+#define WINUTILS_FILE_NAME_SIZE 256
+#define WINUTILS_FILE_DIALOG_FLAGS (OFN_NOLONGNAMES | OFN_FILEMUSTEXIST | OFN_OVERWRITEPROMPT)
+
+void WINUTILS_set_dialog_instance(void* instance) {
+    QBUG_ENTER("WINUTILS_set_dialog_instance");
+    winutils_dialog_instance = (HINSTANCE)instance;
+    QBUG_LEAVE("WINUTILS_set_dialog_instance");
+}
+
+// The text-input dialog: the prompt and default answer in, the answer out
+// on OK; Cancel and Close end the process, as the dialog's contract says.
+static INT_PTR CALLBACK winutils_text_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SendDlgItemMessageA(dialog, WINUTILS_TEXT_PROMPT, WM_SETTEXT, 0, (LPARAM)winutils_text_prompt);
+        SendDlgItemMessageA(dialog, WINUTILS_TEXT_ANSWER, WM_SETTEXT, 0, (LPARAM)winutils_text_buffer);
+        SetFocus(GetDlgItem(dialog, WINUTILS_TEXT_ANSWER));
+        SetWindowTextA(dialog, winutils_text_title);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) {
+            GetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, winutils_text_buffer, winutils_text_size);
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+            ExitProcess((UINT)-1);
+        }
+        return FALSE;
+    case WM_CLOSE:
+        PostQuitMessage(0);
+        EndDialog(dialog, IDCANCEL);
+        ExitProcess((UINT)-1);
+    default:
+        return FALSE;
+    }
+}
+
+int32_t WINUTILS_get_text_string(const char* title, const char* prompt, char* buffer, int32_t size) {
+    QBUG_ENTER("WINUTILS_get_text_string");
+    QBUG_ASSERT(buffer != NULL && size > 0);
+    if (buffer == NULL || size <= 0) {
+        QBUG_LEAVE("WINUTILS_get_text_string");
+        return 0;
+    }
+    winutils_text_title = title != NULL ? title : "";
+    winutils_text_prompt = prompt != NULL ? prompt : "";
+    winutils_text_buffer = buffer;
+    winutils_text_size = size;
+    HINSTANCE instance = winutils_dialog_instance != NULL ? winutils_dialog_instance : GetModuleHandleA(NULL);
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(WINUTILS_TEXT_DIALOG), GetDesktopWindow(),
+                    winutils_text_procedure, 0);
+    WINUTILS_process_messages();
+    QBUG_LEAVE("WINUTILS_get_text_string");
+    return 0;
+}
+
+bool WINUTILS_file_requestor(const char* title, char* file_name, const char* default_extension,
+                             const char* filter_description, const char* filter_pattern,
+                             const char* initial_directory, uint8_t mode) {
+    QBUG_ENTER("WINUTILS_file_requestor");
+    QBUG_ASSERT(file_name != NULL);
+    char remembered[WINUTILS_DIRECTORY_SIZE];
+    DWORD remembered_length = GetCurrentDirectoryA(sizeof remembered, remembered);
+    bool restore = remembered_length > 0 && remembered_length < sizeof remembered;
+
+    // The filter: one description and pattern pair, closed by a double NUL.
+    int filter_length = snprintf(winutils_file_filter, sizeof winutils_file_filter, "%s%c%s%c%c%c",
+                                 filter_description != NULL ? filter_description : "", 0,
+                                 filter_pattern != NULL ? filter_pattern : "", 0, 0, 0);
+    if (file_name == NULL || filter_length < 0 || filter_length >= (int)sizeof winutils_file_filter) {
+        QBUG_TRACE("File requestor refused: no buffer or a filter over %d bytes",
+                   (int)sizeof winutils_file_filter);
+        QBUG_LEAVE("WINUTILS_file_requestor");
+        return false;
+    }
+
+    memset(&winutils_file_dialog, 0, sizeof winutils_file_dialog);
+    winutils_file_dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    winutils_file_dialog.hwndOwner = GetDesktopWindow();
+    winutils_file_dialog.lpstrFilter = winutils_file_filter;
+    winutils_file_dialog.lpstrCustomFilter = NULL;
+    winutils_file_dialog.nMaxCustFilter = 40;
+    winutils_file_dialog.nFilterIndex = 0;
+    winutils_file_dialog.lpstrFile = file_name;
+    winutils_file_dialog.nMaxFile = WINUTILS_FILE_NAME_SIZE;
+    // A file title size of 0: the dialog never writes through this pointer.
+    winutils_file_dialog.lpstrFileTitle = winutils_no_file_title;
+    winutils_file_dialog.nMaxFileTitle = 0;
+    winutils_file_dialog.lpstrInitialDir = initial_directory;
+    winutils_file_dialog.lpstrTitle = title;
+    winutils_file_dialog.lpstrDefExt = default_extension;
+    if (initial_directory != NULL) SetCurrentDirectoryA(initial_directory);
+
+    bool chosen = false;
+    if (!chosen && (mode & WINUTILS_REQUEST_OPEN)) {
+        winutils_file_dialog.Flags = WINUTILS_FILE_DIALOG_FLAGS;
+        chosen = GetOpenFileNameA(&winutils_file_dialog) == 1;
+    }
+    if (!chosen && (mode & WINUTILS_REQUEST_SAVE)) {
+        winutils_file_dialog.Flags = WINUTILS_FILE_DIALOG_FLAGS;
+        chosen = GetSaveFileNameA(&winutils_file_dialog) == 1;
+    }
+    if (!chosen && (mode & WINUTILS_REQUEST_SAVE_PLAIN)) {
+        winutils_file_dialog.Flags = OFN_OVERWRITEPROMPT;
+        chosen = GetSaveFileNameA(&winutils_file_dialog) == 1;
+    }
+    if (restore) SetCurrentDirectoryA(remembered);
+    QBUG_LEAVE("WINUTILS_file_requestor");
+    return chosen;
+}
+
+bool WINUTILS_folder_requestor(const char* title, char* path) {
+    QBUG_ENTER("WINUTILS_folder_requestor");
+    if (path == NULL) {
+        QBUG_TRACE("Passed NULL folder path buffer");
+        QBUG_LEAVE("WINUTILS_folder_requestor");
+        return false;
+    }
+    BROWSEINFOA browse;
+    memset(&browse, 0, sizeof browse);
+    browse.hwndOwner = GetDesktopWindow();
+    browse.pidlRoot = NULL;
+    browse.pszDisplayName = path;
+    browse.lpszTitle = title != NULL ? title : "Choose a folder";
+    browse.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST item = SHBrowseForFolderA(&browse);
+    if (item == NULL) {
+        QBUG_LEAVE("WINUTILS_folder_requestor");
+        return false;
+    }
+    SHGetPathFromIDListA(item, path);
+    IMalloc* shell_allocator = NULL;
+    if (SUCCEEDED(SHGetMalloc(&shell_allocator)) && shell_allocator != NULL) {
+        shell_allocator->Free(item);
+        shell_allocator->Release();
+    }
+    QBUG_LEAVE("WINUTILS_folder_requestor");
+    return true;
+}
+
+void WINUTILS_process_messages(void) {
+    QBUG_ENTER("WINUTILS_process_messages");
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE)) {
+        // 0 is WM_QUIT (now taken from the queue), -1 an error: stop either way.
+        if (GetMessageA(&message, NULL, 0, 0) <= 0) break;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    QBUG_LEAVE("WINUTILS_process_messages");
+}
+
+static bool winutils_is_separator(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Adds a word to the list, past its leading quotes and blanks; never beyond
+// the counted size.
+static void winutils_add_word(char** words, int32_t counted, int32_t* added, char* word) {
+    while (*word == '"' || *word == ' ') word++;
+    QBUG_ASSERT(*added < counted);
+    if (*added < counted) words[(*added)++] = word;
+}
+
+char** WINUTILS_parse_command_line(char* text, int32_t* count) {
+    QBUG_ENTER("WINUTILS_parse_command_line");
+    if (text == NULL || count == NULL) {
+        QBUG_LEAVE("WINUTILS_parse_command_line");
+        return NULL;
+    }
+    // Count: a word begins at the first character of each run of
+    // non-separators; separators inside quotes do not count.
+    int32_t counted = 0;
+    bool in_quotes = false;
+    bool in_word = false;
+    for (const char* p = text; *p != '\0'; p++) {
+        if (*p == '"') in_quotes = !in_quotes;
+        if (!in_quotes && winutils_is_separator(*p)) {
+            in_word = false;
+        } else if (!in_word) {
+            in_word = true;
+            counted++;
+        }
+    }
+    if (counted == 0) {
+        QBUG_LEAVE("WINUTILS_parse_command_line");
+        return NULL;
+    }
+    char** words = (char**)malloc((size_t)counted * sizeof(char*));
+    if (words == NULL) {
+        QBUG_TRACE("No memory for %d command-line words", (int)counted);
+        QBUG_LEAVE("WINUTILS_parse_command_line");
+        return NULL;
+    }
+    // Split with the same rules, so that exactly the counted words are found.
+    // The quote that closes a quoted part becomes a terminator.
+    int32_t added = 0;
+    char* word = NULL;
+    in_quotes = false;
+    for (char* p = text; *p != '\0'; p++) {
+        char c = *p;
+        if (c == '"') {
+            if (in_quotes) *p = '\0';
+            in_quotes = !in_quotes;
+            if (word == NULL) word = p;
+        } else if (!in_quotes && winutils_is_separator(c)) {
+            *p = '\0';
+            if (word != NULL) winutils_add_word(words, counted, &added, word);
+            word = NULL;
+        } else if (word == NULL) {
+            word = p;
+        }
+    }
+    if (word != NULL) winutils_add_word(words, counted, &added, word);
+    *count = added;
+    QBUG_LEAVE("WINUTILS_parse_command_line");
+    return words;
+}
