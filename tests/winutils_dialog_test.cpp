@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,23 +11,6 @@
 
 #include "WINUTILS.h"
 #include "qbug.h"
-
-// ---- Diagnostics double: the trace lines, captured -------------------------
-// (Until the library's diagnostics land, the calls WINUTILS makes go here.)
-static std::vector<std::string> g_traces;
-void QBUG_enter(const char*, const char*, int32_t) {}
-void QBUG_leave(const char*, const char*, int32_t) {}
-void QBUG_trace(const char*, uint16_t, const char* format, ...) {
-    char line[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    g_traces.push_back(line);
-}
-void QBUG_assert(bool condition, const char* text, const char*, uint16_t, const char*, ...) {
-    if (!condition) g_traces.push_back(std::string("assert ") + text);
-}
 
 // ---- WINUTILS_parse_command_line -------------------------------------------
 
@@ -104,14 +86,21 @@ TEST(FileRequestor, ModeZeroShowsNoDialogAndKeepsTheCurrentDirectory) {
 }
 
 TEST(FolderRequestor, NullBufferIsRefusedWithATraceLine) {
-    g_traces.clear();
-    uint32_t saved = qbug_flags;
-    qbug_flags |= QBUG_FLAG_TRACE;
+    const char* develop = "folder_requestor.develop.dbg";
+    QBUG_set_develop_file(develop);
+    ASSERT_TRUE(QBUG_initialise(0, 0, 4, QBUG_FLAG_TRACE, QBUG_OUT_DEVELOP_FILE));
     bool chosen = WINUTILS_folder_requestor("Pick", NULL);
-    qbug_flags = saved;
+    QBUG_deinitialise();
     EXPECT_FALSE(chosen);
-    ASSERT_EQ(g_traces.size(), 1u);
-    EXPECT_EQ(g_traces[0], "Passed NULL folder path buffer");
+    std::string written;
+    if (FILE* file = fopen(develop, "rb")) {
+        char chunk[512];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) written.append(chunk, got);
+        fclose(file);
+    }
+    EXPECT_NE(written.find("[WINUTILS,"), std::string::npos) << written;
+    EXPECT_NE(written.find("] Passed NULL folder path buffer\n"), std::string::npos) << written;
 }
 
 // ---- WINUTILS_process_messages ----------------------------------------------
