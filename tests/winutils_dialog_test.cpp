@@ -100,7 +100,7 @@ TEST(FolderRequestor, NullBufferIsRefusedWithATraceLine) {
         fclose(file);
     }
     EXPECT_NE(written.find("[WINUTILS,"), std::string::npos) << written;
-    EXPECT_NE(written.find("] Passed NULL folder path buffer\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("] Passed NULL folder path buffer"), std::string::npos) << written;
 }
 
 // ---- WINUTILS_process_messages ----------------------------------------------
