@@ -1,0 +1,169 @@
+// FOOTPRINT: set-up, read-back and wiping of the installer's traces.
+#include "footprint.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <stdio.h>
+#include <string.h>
+
+bool FOOTPRINT_folder(int csidl, char* path) {
+    path[0] = '\0';
+    return SHGetFolderPathA(NULL, csidl | CSIDL_FLAG_CREATE, NULL, 0, path) == S_OK;
+}
+
+bool FOOTPRINT_setup_default_directory(char* path) {
+    char base[MAX_PATH];
+    if (!FOOTPRINT_folder(CSIDL_PROGRAM_FILES, base)) return false;
+    return snprintf(path, MAX_PATH, "%s\\VKQ\\Tarnholm Vesk", base) < MAX_PATH;
+}
+
+bool FOOTPRINT_windows_directory(char* path) {
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    return length > 0 && length < MAX_PATH;
+}
+
+static int count_levels(const char* path) {
+    int levels = 0;
+    for (const char* p = path + 3; *p; p++)
+        if (*p == '\\' && p[1] != '\0') levels++;
+    return levels + 1;
+}
+
+static bool delete_contents(const char* path) {
+    char pattern[MAX_PATH * 2];
+    snprintf(pattern, sizeof pattern, "%s\\*", path);
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool ok = true;
+    do {
+        if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+        char child[MAX_PATH * 2];
+        snprintf(child, sizeof child, "%s\\%s", path, entry.cFileName);
+        SetFileAttributesA(child, FILE_ATTRIBUTE_NORMAL);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ok = delete_contents(child) && RemoveDirectoryA(child) && ok;
+        } else {
+            ok = DeleteFileA(child) && ok;
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return ok;
+}
+
+bool FOOTPRINT_delete_tree(const char* path) {
+    if (path == NULL || strlen(path) < 4 || path[1] != ':' || path[2] != '\\' ||
+        strstr(path, "..") != NULL || count_levels(path) < 2)
+        return false;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path) != 0;
+    bool ok = delete_contents(path);
+    return RemoveDirectoryA(path) && ok;
+}
+
+bool FOOTPRINT_make_directories(const char* path) {
+    char partial[MAX_PATH * 2];
+    size_t length = strlen(path);
+    if (length >= sizeof partial) return false;
+    for (size_t i = 3; i <= length; i++) {
+        if (path[i] == '\\' || path[i] == '\0') {
+            memcpy(partial, path, i);
+            partial[i] = '\0';
+            CreateDirectoryA(partial, NULL);
+        }
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FOOTPRINT_write_file(const char* path, const char* contents) {
+    FILE* file = fopen(path, "wb");
+    if (file == NULL) return false;
+    size_t length = strlen(contents);
+    bool written = fwrite(contents, 1, length, file) == length;
+    return fclose(file) == 0 && written;
+}
+
+bool FOOTPRINT_read_file(const char* path, char* contents, int size) {
+    FILE* file = fopen(path, "rb");
+    if (file == NULL || size <= 0) {
+        if (file != NULL) fclose(file);
+        return false;
+    }
+    size_t length = fread(contents, 1, (size_t)size - 1, file);
+    contents[length] = '\0';
+    fclose(file);
+    return true;
+}
+
+bool FOOTPRINT_file_exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FOOTPRINT_set_value(const char* key, const char* name, const char* value) {
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE*)value, (DWORD)strlen(value) + 1);
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+bool FOOTPRINT_get_value(const char* key, const char* name, char* value, int size) {
+    HKEY handle;
+    if (size <= 0 || RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, length = (DWORD)size - 1;
+    LONG result = RegQueryValueExA(handle, name, NULL, &type, (BYTE*)value, &length);
+    RegCloseKey(handle);
+    if (result != ERROR_SUCCESS || type != REG_SZ) return false;
+    value[length < (DWORD)size ? length : (DWORD)size - 1] = '\0';
+    return true;
+}
+
+bool FOOTPRINT_key_exists(const char* key) {
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+static bool delete_key(const char* key) {
+    LONG result = SHDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+static bool delete_file(const char* directory, const char* name) {
+    char path[MAX_PATH * 2];
+    snprintf(path, sizeof path, "%s\\%s", directory, name);
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool FOOTPRINT_reset(void) {
+    bool ok = delete_key("software\\brisvane studios");
+    ok = delete_key(FOOTPRINT_UNINSTALL_KEY) && ok;
+    char path[MAX_PATH * 2];
+    if (FOOTPRINT_setup_default_directory(path)) {
+        ok = FOOTPRINT_delete_tree(path) && ok;
+        char* last = strrchr(path, '\\');
+        *last = '\0';
+        RemoveDirectoryA(path);  // "VKQ", when nothing else is in it
+    }
+    char folder[MAX_PATH];
+    if (FOOTPRINT_folder(CSIDL_PROGRAMS, folder)) {
+        snprintf(path, sizeof path, "%s\\%s", folder, FOOTPRINT_PRODUCT);
+        ok = FOOTPRINT_delete_tree(path) && ok;
+    }
+    if (FOOTPRINT_folder(CSIDL_DESKTOPDIRECTORY, folder))
+        ok = delete_file(folder, FOOTPRINT_PRODUCT ".lnk") && ok;
+    if (FOOTPRINT_windows_directory(folder)) {
+        ok = delete_file(folder, FOOTPRINT_PRODUCT " remove.exe") && ok;
+        ok = delete_file(folder, "dsetup.dll") && ok;
+        ok = delete_file(folder, "dsetup32.dll") && ok;
+    }
+    return ok;
+}
