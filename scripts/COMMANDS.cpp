@@ -1,0 +1,554 @@
+// The 13 script commands and the walk callbacks that copy and delete with
+// the directory tree walker. Each handler expands the arguments it uses,
+// does its work, frees what it expanded and returns SCRIPT_GO_ON, SCRIPT_STOP
+// or SCRIPT_SKIP_NEXT. An argument that expand_path refuses (a path that
+// would not fit, a token without a value) is never used in a cut or altered
+// form: the command treats it as a failure of its own kind.
+#include "COPYFLST.h"
+#include "installer.h"
+#include "walker.h"
+#include "WINUTILS.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#define TEXT_QUESTION       20
+#define TEXT_ERROR          26
+#define TEXT_OPEN_FAILED    29
+#define TEXT_LINK_FAILED    30
+#define TEXT_WEBLINK_FAILED 31
+#define TEXT_WRITE_FAILED   35
+#define TEXT_DELETE_DIR     36
+
+#define TEXT_SIZE    256
+#define MESSAGE_SIZE (TEXT_SIZE + SCRIPT_PATH_SIZE + 8)
+
+// Files are copied through one buffer of this size per file, so that a large
+// data file needs few reads from the distribution medium.
+#define COPY_BUFFER_SIZE 1024000
+
+static int32_t WINAPI_message_box(const char* text, const char* caption, uint32_t type)
+{
+    return MessageBoxA(NULL, text, caption, type);
+}
+
+SCRIPT_MESSAGE_BOX script_message_box = WINAPI_message_box;
+
+// The destination directory of the copy in progress: the expanded argument 2
+// of CMD_COPY_FILES or CMD_COPY_TREE (SCRIPT_PATH_SIZE bytes), which the
+// copy-tree callback lengthens and shortens in place while it descends.
+static char* copy_destination;
+
+// CMD_REMOVE_TREE: directories counted by the first pass, and the list of
+// them collected by the second.
+static int32_t directory_count;
+static char (*directory_list)[SCRIPT_PATH_SIZE];
+static int32_t directory_list_count;
+static int32_t directory_list_capacity;
+
+static void load_message_text(uint32_t id, char* buffer)
+{
+    if (!load_text(id, buffer, TEXT_SIZE)) {
+        buffer[0] = '\0';
+    }
+}
+
+// An error box titled "Error!" with the text id alone or followed by detail
+// in format ("%s %s" or "%s, %s\n").
+static void show_error(uint32_t id, const char* format, const char* detail)
+{
+    char title[TEXT_SIZE];
+    char text[TEXT_SIZE];
+    char message[MESSAGE_SIZE];
+    load_message_text(TEXT_ERROR, title);
+    load_message_text(id, text);
+    if (format == NULL) {
+        snprintf(message, sizeof message, "%s", text);
+    } else {
+        snprintf(message, sizeof message, format, text, detail != NULL ? detail : "");
+    }
+    script_message_box(message, title, MB_OK);
+}
+
+// A copy that cannot go on: say so and end the whole walk.
+static void fail_copy(uint32_t id, const char* format, const char* path)
+{
+    show_error(id, format, path);
+    abort_walk();
+}
+
+static const char* last_component(const char* path)
+{
+    const char* separator = strrchr(path, '\\');
+    return separator != NULL ? separator + 1 : path;
+}
+
+// True for a directory that a deletion may start from: not absent, not empty
+// and not a drive or volume root. An empty path would reach the root of the
+// current drive.
+static bool deletable_directory(const char* directory)
+{
+    if (directory == NULL) {
+        return false;
+    }
+    size_t length = strlen(directory);
+    while (length > 0 && (directory[length - 1] == '\\' || directory[length - 1] == '/')) {
+        length--;
+    }
+    if (length == 0) {
+        return false;
+    }
+    if (length == 2 && directory[1] == ':') {
+        return false;
+    }
+    return true;
+}
+
+// ---- Copying ----------------------------------------------------------------
+
+// Copies one reported file into the current copy destination under its own
+// name; on any failure shows why and ends the walk.
+static void copy_file_callback(const char* path, int32_t kind)
+{
+    if (kind != WALK_FILE || path == NULL) {
+        return;
+    }
+    char target[SCRIPT_PATH_SIZE];
+    if (copy_destination == NULL ||
+        snprintf(target, sizeof target, "%s\\%s", copy_destination, last_component(path)) >=
+            (int)sizeof target) {
+        fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
+        return;
+    }
+    struct _stati64 status;
+    bool have_size = _stati64(path, &status) == 0;
+    SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    update_status(target);
+
+    FILE* source = have_size ? fopen(path, "rb") : NULL;
+    if (source == NULL) {
+        fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
+        return;
+    }
+    FILE* destination = fopen(target, "wb");
+    if (destination == NULL) {
+        fclose(source);
+        fail_copy(TEXT_OPEN_FAILED, "%s %s", target);
+        return;
+    }
+    // The chunks go straight between the files and the buffer.
+    setvbuf(source, NULL, _IONBF, 0);
+    setvbuf(destination, NULL, _IONBF, 0);
+
+    long long size = status.st_size;
+    char* buffer = size > 0 ? (char*)malloc(COPY_BUFFER_SIZE) : NULL;
+    if (size > 0 && buffer == NULL) {
+        fail_copy(TEXT_WRITE_FAILED, "%s, %s\n", target);
+    } else {
+        long long copied = 0;
+        while (copied < size) {
+            long long left = size - copied;
+            size_t chunk = left < COPY_BUFFER_SIZE ? (size_t)left : (size_t)COPY_BUFFER_SIZE;
+            size_t read = fread(buffer, 1, chunk, source);
+            // A read that gives nothing before the size is reached (a medium
+            // error, a file that shrank) ends the copy like a failed write.
+            if (read == 0 || fwrite(buffer, 1, read, destination) < read) {
+                fail_copy(TEXT_WRITE_FAILED, "%s, %s\n", target);
+                break;
+            }
+            copied += (long long)read;
+        }
+    }
+    free(buffer);
+    fclose(destination);
+    fclose(source);
+}
+
+// Mirrors a reported directory under the current copy destination and
+// copies its contents there (a nested walk); files go to copy_file_callback.
+static void copy_tree_callback(const char* path, int32_t kind)
+{
+    if (kind == WALK_FILE) {
+        copy_file_callback(path, kind);
+        return;
+    }
+    if (kind != WALK_DIRECTORY || path == NULL || copy_destination == NULL) {
+        return;
+    }
+    size_t parent_length = strlen(copy_destination);
+    const char* name = last_component(path);
+    char subdirectory[SCRIPT_PATH_SIZE];
+    // The destination grows in place: a subdirectory whose target would not
+    // fit its buffer is a failed copy, never a cut path.
+    if (parent_length + 1 + strlen(name) >= SCRIPT_PATH_SIZE ||
+        snprintf(subdirectory, sizeof subdirectory, "%s\\", path) >= (int)sizeof subdirectory) {
+        fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
+        return;
+    }
+    copy_destination[parent_length] = '\\';
+    strcpy(copy_destination + parent_length + 1, name);
+    update_status(copy_destination);
+    CreateDirectoryA(copy_destination, NULL);
+    walk_tree("*.*", subdirectory, copy_tree_callback, 0);
+    copy_destination[parent_length] = '\0';
+}
+
+// A copy whose source or destination could not be expanded: shown like a
+// source that cannot be opened, naming the argument as the script wrote it.
+static void fail_unexpanded_copy(const SCRIPT_RECORD* record, const char* source)
+{
+    show_error(TEXT_OPEN_FAILED, "%s %s", source == NULL ? record->argument1 : record->argument2);
+}
+
+uint16_t command_copy_files(const SCRIPT_RECORD* record)
+{
+    char* source = expand_path(record->argument1);
+    char* destination = expand_path(record->argument2);
+    uint16_t result = SCRIPT_GO_ON;
+    if (source == NULL || destination == NULL) {
+        fail_unexpanded_copy(record, source);
+        result = SCRIPT_STOP;
+    } else {
+        copy_destination = destination;
+        if (!walk_tree("*.*", source, copy_file_callback, 0)) {
+            result = SCRIPT_STOP;
+        }
+        copy_destination = NULL;
+    }
+    free(source);
+    free(destination);
+    return result;
+}
+
+uint16_t command_copy_tree(const SCRIPT_RECORD* record)
+{
+    char* source = expand_path(record->argument1);
+    char* destination = expand_path(record->argument2);
+    if (source == NULL || destination == NULL) {
+        fail_unexpanded_copy(record, source);
+    } else {
+        // A failed copy ends the whole tree, but not the script.
+        copy_destination = destination;
+        walk_tree("*.*", source, copy_tree_callback, 0);
+        copy_destination = NULL;
+    }
+    free(source);
+    free(destination);
+    return SCRIPT_GO_ON;
+}
+
+uint16_t command_copy_file(const SCRIPT_RECORD* record)
+{
+    char* source = expand_path(record->argument1);
+    char* destination = expand_path(record->argument2);
+    uint16_t result = SCRIPT_GO_ON;
+    if (source != NULL && GetFileAttributesA(source) == FILE_ATTRIBUTE_DIRECTORY) {
+        result = SCRIPT_STOP;
+    } else if (source != NULL && destination != NULL) {
+        bool fits = true;
+        // Into a plain directory: under the source's own name.
+        if (GetFileAttributesA(destination) == FILE_ATTRIBUTE_DIRECTORY) {
+            const char* separator = strrchr(source, '\\');
+            const char* tail = separator != NULL ? separator : source;
+            size_t length = strlen(destination);
+            size_t needed = (separator != NULL ? 0 : 1) + strlen(tail);
+            fits = length + needed < SCRIPT_PATH_SIZE;
+            if (fits) {
+                if (separator == NULL) {
+                    destination[length++] = '\\';
+                }
+                strcpy(destination + length, tail);
+            }
+        }
+        if (fits) {
+            CopyFileA(source, destination, FALSE);
+        }
+    }
+    free(source);
+    free(destination);
+    return result;
+}
+
+// ---- Directories ------------------------------------------------------------
+
+uint16_t command_make_dir(const SCRIPT_RECORD* record)
+{
+    char* directory = expand_path(record->argument2);
+    if (directory != NULL) {
+        update_status(directory);
+        CreateDirectoryA(directory, NULL);
+    }
+    free(directory);
+    return SCRIPT_GO_ON;
+}
+
+uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record)
+{
+    char* directory = expand_path(record->argument1);
+    if (directory != NULL) {
+        CreateDirectoryA(directory, NULL);
+    }
+    free(directory);
+    return SCRIPT_GO_ON;
+}
+
+uint16_t command_if_file_exists(const SCRIPT_RECORD* record)
+{
+    char* name = expand_path(record->argument1);
+    FILE* file = name != NULL ? fopen(name, "r") : NULL;
+    free(name);
+    if (file == NULL) {
+        return SCRIPT_SKIP_NEXT;
+    }
+    fclose(file);
+    return SCRIPT_GO_ON;
+}
+
+// ---- Deleting ---------------------------------------------------------------
+
+// Deletes every reported file (read-only ones too) and counts directories.
+static void delete_callback(const char* path, int32_t kind)
+{
+    if (path == NULL || path[0] == '\0') {
+        return;
+    }
+    if (kind == WALK_FILE) {
+        update_status(path);
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path);
+    } else if (kind == WALK_DIRECTORY) {
+        directory_count++;
+    }
+}
+
+// Collects reported directories into the list, as far as it has room.
+static void collect_directory_callback(const char* path, int32_t kind)
+{
+    if (kind != WALK_DIRECTORY || path == NULL || directory_list_count >= directory_list_capacity) {
+        return;
+    }
+    size_t length = strlen(path);
+    if (length >= SCRIPT_PATH_SIZE) {
+        return;
+    }
+    memcpy(directory_list[directory_list_count], path, length + 1);
+    directory_list_count++;
+}
+
+uint16_t command_remove_tree(const SCRIPT_RECORD* record)
+{
+    char* directory = expand_path(record->argument2);
+    directory_count = 0;
+    directory_list_count = 0;
+    if (!deletable_directory(directory)) {
+        free(directory);
+        return SCRIPT_GO_ON;
+    }
+    char question_text[TEXT_SIZE];
+    char title[TEXT_SIZE];
+    char question[MESSAGE_SIZE];
+    load_message_text(TEXT_DELETE_DIR, question_text);
+    load_message_text(TEXT_QUESTION, title);
+    snprintf(question, sizeof question, "%s :%s", question_text, directory);
+    if (script_message_box(question, title, MB_YESNO | MB_ICONINFORMATION) != IDYES) {
+        free(directory);
+        return SCRIPT_GO_ON;
+    }
+
+    // First pass: every file goes, every directory is counted.
+    walk_tree("*.*", directory, delete_callback, WALK_DESCEND);
+
+    // Second pass: the directories, parents before their children (the walker
+    // reports a directory before it enters it), removed from the last back.
+    if (directory_count > 0) {
+        directory_list = (char(*)[SCRIPT_PATH_SIZE])calloc((size_t)directory_count, SCRIPT_PATH_SIZE);
+        if (directory_list != NULL) {
+            directory_list_capacity = directory_count;
+            walk_tree("*.*", directory, collect_directory_callback, WALK_DESCEND);
+            for (int32_t index = directory_list_count - 1; index >= 0; index--) {
+                update_status(directory_list[index]);
+                RemoveDirectoryA(directory_list[index]);
+            }
+            free(directory_list);
+            directory_list = NULL;
+            directory_list_capacity = 0;
+        }
+    }
+    RemoveDirectoryA(directory);
+    free(directory);
+    return SCRIPT_GO_ON;
+}
+
+// Deletes the files matching argument 2 in the directory of argument 1,
+// with or without its subdirectories.
+static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
+{
+    char* directory = expand_path(record->argument1);
+    char* pattern = expand_path(record->argument2);
+    if (deletable_directory(directory) && pattern != NULL && pattern[0] != '\0') {
+        walk_tree(pattern, directory, delete_callback, flags);
+    }
+    free(directory);
+    free(pattern);
+    return SCRIPT_GO_ON;
+}
+
+uint16_t command_delete_files_tree(const SCRIPT_RECORD* record)
+{
+    return delete_files(record, WALK_DESCEND);
+}
+
+uint16_t command_delete_files(const SCRIPT_RECORD* record)
+{
+    return delete_files(record, 0);
+}
+
+// ---- Links and small files --------------------------------------------------
+
+uint16_t command_file_link(const SCRIPT_RECORD* record)
+{
+    char* link = expand_path(record->argument1);
+    char* target = expand_path(record->argument2);
+    char* working_directory = expand_path(record->argument2);
+    bool created = false;
+    if (link != NULL && target != NULL && working_directory != NULL) {
+        // The target's directory; empty when no backslash follows the first
+        // character.
+        char* separator = strrchr(working_directory, '\\');
+        if (separator != NULL && separator != working_directory) {
+            *separator = '\0';
+        } else {
+            working_directory[0] = '\0';
+        }
+        created = WINUTILS_create_file_link(target, link, "file shortcut", working_directory, NULL);
+    }
+    if (!created) {
+        show_error(TEXT_LINK_FAILED, NULL, NULL);
+    }
+    free(link);
+    free(target);
+    free(working_directory);
+    return created ? SCRIPT_GO_ON : SCRIPT_STOP;
+}
+
+uint16_t command_web_link(const SCRIPT_RECORD* record)
+{
+    char* shortcut = expand_path(record->argument1);
+    char* address = expand_path(record->argument2);
+    bool created = false;
+    if (shortcut != NULL && address != NULL) {
+        const char* windows = getenv("windir");
+        if (WINUTILS_create_file_link(address, shortcut, "Internet Shortcut",
+                                      windows != NULL ? windows : "", NULL)) {
+            // The shell link saved there is replaced by the two lines that
+            // make an internet shortcut.
+            FILE* file = fopen(shortcut, "w");
+            if (file != NULL) {
+                fprintf(file, "[InternetShortcut]\n");
+                fprintf(file, "URL =%s\n", address);
+                created = fclose(file) == 0;
+            }
+        }
+    }
+    if (!created) {
+        show_error(TEXT_WEBLINK_FAILED, NULL, NULL);
+    }
+    free(shortcut);
+    free(address);
+    return SCRIPT_GO_ON;
+}
+
+uint16_t command_write_path_file(const SCRIPT_RECORD* record)
+{
+    char* name = expand_path(record->argument1);
+    char* text = expand_path(record->argument2);
+    FILE* file = (name != NULL && text != NULL) ? fopen(name, "w") : NULL;
+    if (file == NULL) {
+        free(name);
+        free(text);
+        show_error(TEXT_OPEN_FAILED, NULL, NULL);
+        return SCRIPT_STOP;
+    }
+    fprintf(file, "%s\\", text);
+    fclose(file);
+    free(name);
+    free(text);
+    return SCRIPT_GO_ON;
+}
+
+// ---- File types -------------------------------------------------------------
+
+#define REGISTRY_CLASSES_ROOT 0
+#define EXTENSION_LENGTH      4  // a dot and three letters
+#define TYPE_KEY_SIZE         256
+
+// Copies the next non-empty colon-separated field at *cursor into field
+// (size bytes). False when there is none or it does not fit.
+static bool next_field(const char** cursor, char* field, size_t size)
+{
+    const char* start = *cursor;
+    while (*start == ':') {
+        start++;
+    }
+    size_t length = strcspn(start, ":");
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    memcpy(field, start, length);
+    field[length] = '\0';
+    *cursor = start + length;
+    return true;
+}
+
+uint16_t command_file_type(const SCRIPT_RECORD* record)
+{
+    const char* specification = record->argument2;
+    char extension[EXTENSION_LENGTH + 1];
+    char type_key[TYPE_KEY_SIZE];
+    char description[SCRIPT_PATH_SIZE];
+    // Argument 2: extension (always its first four characters), type key and
+    // description, joined by colons. Anything missing stops the script
+    // before the registry is touched.
+    if (specification == NULL || strnlen(specification, EXTENSION_LENGTH) < EXTENSION_LENGTH) {
+        return SCRIPT_STOP;
+    }
+    const char* cursor = strchr(specification, ':');
+    if (cursor == NULL || !next_field(&cursor, type_key, sizeof type_key) ||
+        !next_field(&cursor, description, sizeof description)) {
+        return SCRIPT_STOP;
+    }
+    memcpy(extension, specification, EXTENSION_LENGTH);
+    extension[EXTENSION_LENGTH] = '\0';
+
+    char* program = expand_path(record->argument1);
+    if (program == NULL) {
+        return SCRIPT_STOP;
+    }
+    char key[TYPE_KEY_SIZE + 32];
+    char value[SCRIPT_PATH_SIZE + 16];
+    if (!WINUTILS_set_registry_entry(REGISTRY_CLASSES_ROOT, extension, NULL, type_key, NULL) ||
+        !WINUTILS_set_registry_entry(REGISTRY_CLASSES_ROOT, type_key, NULL, description, NULL)) {
+        free(program);
+        return SCRIPT_STOP;
+    }
+    snprintf(key, sizeof key, "%s\\DefaultIcon", type_key);
+    snprintf(value, sizeof value, "%s,0", program);
+    WINUTILS_set_registry_entry(REGISTRY_CLASSES_ROOT, key, NULL, value, NULL);
+    snprintf(key, sizeof key, "%s\\shell", type_key);
+    WINUTILS_set_registry_entry(REGISTRY_CLASSES_ROOT, key, NULL, description, NULL);
+    snprintf(key, sizeof key, "%s\\shell\\open", type_key);
+    WINUTILS_set_registry_entry(REGISTRY_CLASSES_ROOT, key, NULL, description, NULL);
+    snprintf(key, sizeof key, "%s\\shell\\open\\command", type_key);
+    snprintf(value, sizeof value, "\"%s\" %%1", program);
+    WINUTILS_set_registry_entry(REGISTRY_CLASSES_ROOT, key, NULL, value, NULL);
+
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, NULL, NULL);
+    RegFlushKey(HKEY_CLASSES_ROOT);
+    free(program);
+    return SCRIPT_GO_ON;
+}

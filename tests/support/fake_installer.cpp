@@ -1,0 +1,54 @@
+// The installer's text lookup and status report, without a panel: texts come
+// from a copy of the string-table entries that the install scripts use.
+#include "fake_installer.h"
+#include "installer.h"
+
+#include <stdio.h>
+
+std::vector<std::string> fake_status_texts;
+int32_t fake_progress_steps;
+
+struct FAKE_TEXT {
+    uint32_t id;
+    const char* text;
+};
+
+static const FAKE_TEXT fake_texts[] = {
+    {20, "Question!"},
+    {26, "Error!"},
+    {29, "Error opening file :"},
+    {30, "Failed to create file Link."},
+    {31, "Failed to create Webpage link."},
+    {35, "Unable to write to file:"},
+    {36, "Do you want to delete this dir"},
+};
+
+bool load_text(uint32_t id, char* buffer, int32_t size)
+{
+    if (buffer == NULL || size <= 0) {
+        return false;
+    }
+    buffer[0] = '\0';
+    for (const FAKE_TEXT& entry : fake_texts) {
+        if (entry.id == id) {
+            snprintf(buffer, (size_t)size, "%s", entry.text);
+            return buffer[0] != '\0';
+        }
+    }
+    return false;
+}
+
+void update_status(const char* text)
+{
+    if (text == NULL) {
+        fake_progress_steps++;
+    } else {
+        fake_status_texts.push_back(text);
+    }
+}
+
+void fake_installer_reset(void)
+{
+    fake_status_texts.clear();
+    fake_progress_steps = 0;
+}
