@@ -1,0 +1,50 @@
+// The install flow: checks the chosen directory, finds the game CD, runs its
+// set-up program and moves what that program writes into the setup default
+// directory over to the chosen directory, then records the installation.
+#ifndef INSTALL_FLOW_H
+#define INSTALL_FLOW_H
+
+#include <stdint.h>
+
+// Where the CD's set-up program always installs, below the Program Files folder.
+#define INSTALL_SETUP_DEFAULT_FORMAT "%s\\VKQ\\Tarnholm Vesk"
+// The free-space bands, in KiB: above the first band 1, above the second
+// band 2, above the third band 3, otherwise too little.
+#define INSTALL_BAND1_KIB 1331200u
+#define INSTALL_BAND2_KIB 1075200u
+#define INSTALL_BAND3_KIB 665600u
+#define INSTALL_POLL_MS 5000
+#define INSTALL_FINAL_PASSES 6
+
+// run_install is declared with the panel's commands in INSTALL.h.
+
+// Creates every parent directory of install_dir (not its last level),
+// ignoring failures; does nothing without a drive letter.
+void create_parent_directories(void);
+// True when install_dir may be used: not the Windows directory, "X:\" and
+// more, no "..", and short enough that every path the flow derives from it
+// fits. Otherwise shows string 27 and returns false.
+bool validate_install_dir(void);
+// The free-space band (1, 2 or 3) of the drive of path; ends the process
+// with status 1 when it has 650 MiB or less, or its space cannot be read.
+int32_t free_space_band(const char* path);
+// Free space of a drive root in KiB, saturated at 0xFFFFFFFF; 0 on failure.
+uint32_t free_space_kib(const char* root);
+// The root ("X:\") of the first CD-ROM drive holding the game, kept in
+// medium_probe_path. Ends the process when the user gives up or when the
+// CD needs no patch.
+const char* find_source_medium(void);
+// Creates every level of path, ignoring failures.
+void make_directory_path(const char* path);
+// Runs the CD's setup.exe and relocates while it runs and after it ended.
+void run_setup_and_relocate(const char* source_root, const char* target);
+// The walk callback of the relocation passes (kind: 0 file, 1 directory, 2 tick).
+void relocate_entry(const char* path, int32_t kind);
+// Registry values "InstallDir" and "InstallSource", the Start-menu links and
+// an existing desktop link. Failures are ignored.
+void register_installation(const char* source_root, const char* target);
+// Reads the current user's Start-menu Programs folder into programs_folder.
+// False (the field unchanged) when it cannot be read whole.
+bool read_programs_folder(void);
+
+#endif
