@@ -257,12 +257,16 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
     if (remembered_length > 0 && remembered_length < sizeof remembered) SetCurrentDirectoryA(remembered);
 }
 
-// Moves one file from the setup default directory to destination. The file
-// is taken only when it can be opened without sharing, so a file that the
-// set-up program still writes stays for a later pass; a destination that
-// exists is never touched. When the source cannot be deleted after the copy,
-// the copy goes again, so that a later pass moves the finished file.
+// Moves one file from the setup default directory to destination, whole or
+// not at all; a destination that exists is never touched. On the same drive
+// the file is renamed, which the system refuses while the set-up program
+// still holds it open. Across drives it is copied, and only when it can be
+// opened without sharing; when the source cannot be deleted after the copy,
+// the copy goes again. Either way a file still being written stays for a
+// later pass.
 static void move_file(const char* source, const char* destination) {
+    if (MoveFileExA(source, destination, 0)) return;
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
     HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (in == INVALID_HANDLE_VALUE) return;
     BY_HANDLE_FILE_INFORMATION information;

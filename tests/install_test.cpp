@@ -1,0 +1,488 @@
+// The install flow end to end: the real installer in the test machine, driven
+// through its window, with game CDs in drives D: and E: and drives of chosen
+// free space (tests/install_machine.sh lays them out). Effects are read back
+// from the registry, the disk and the links.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "footprint.h"
+#include "resource.h"
+
+// Where the fixture left the master CDs and the host's lnkinfo (Y: is the
+// build directory), and the host directories behind drives D: and E:.
+#define MASTER_CDS "Y:\\cds"
+#define CD_DRIVE_D "Y:\\machine\\cd-d"
+#define CD_DRIVE_E "Y:\\machine\\cd-e"
+#define SCRATCH "C:\\tarn_e2e"
+
+static const char NOT_VALID[] = "Sorry this is not a Valid directory, please select another.";
+static const char NO_CD[] =
+    "Could not find the original Tarnholm CD. Please insert Tarn Disk 1, wait a few seconds and then "
+    "press OK to try again.";
+static const char WORKING[] = "Please Wait...This may take several minutes";
+
+// ---- Files ------------------------------------------------------------------
+
+static bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+static bool is_directory(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static std::string contents(const std::string& path) {
+    std::string data;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == NULL) return "<missing>";
+    char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
+    fclose(file);
+    return data;
+}
+
+static void write_text(const std::string& path, const char* text) {
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    fputs(text, file);
+    fclose(file);
+}
+
+// The files below directory, relative to it ("data\maps\south.map").
+static void list_files(const std::string& directory, const std::string& relative, std::vector<std::string>* files) {
+    WIN32_FIND_DATAA found;
+    std::string here = relative.empty() ? directory : directory + "\\" + relative;
+    HANDLE search = FindFirstFileA((here + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string entry = relative.empty() ? name : relative + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            list_files(directory, entry, files);
+        else
+            files->push_back(entry);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+static bool copy_tree(const std::string& from, const std::string& to) {
+    if (!FOOTPRINT_make_directories(to.c_str())) return false;
+    std::vector<std::string> files;
+    list_files(from, "", &files);
+    for (const std::string& file : files) {
+        std::string target = to + "\\" + file;
+        std::string parent = target.substr(0, target.rfind('\\'));
+        if (!FOOTPRINT_make_directories(parent.c_str())) return false;
+        if (!CopyFileA((from + "\\" + file).c_str(), target.c_str(), FALSE)) return false;
+    }
+    return true;
+}
+
+static bool ends_with_rra(const std::string& name) {
+    return name.size() >= 3 && _stricmp(name.c_str() + name.size() - 3, "rra") == 0;
+}
+
+// ---- Drives -------------------------------------------------------------------
+
+// Puts master CD name ("full", "plain", ...) into the drive behind host_dir,
+// or empties the drive for NULL.
+static bool insert_cd(const char* host_dir, const char* name) {
+    if (!FOOTPRINT_delete_tree(host_dir) && exists(host_dir)) return false;
+    if (!FOOTPRINT_make_directories(host_dir)) return false;
+    return name == NULL || copy_tree(std::string(MASTER_CDS) + "\\" + name, host_dir);
+}
+
+// ---- Links --------------------------------------------------------------------
+
+struct Link {
+    std::string target, arguments, directory, description;
+};
+
+static bool read_link(const std::string& path, Link* link) {
+    IShellLinkA* shell_link = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&shell_link)))
+        return false;
+    IPersistFile* file = NULL;
+    bool ok = SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, (void**)&file));
+    if (ok) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        ok = SUCCEEDED(file->Load(wide, STGM_READ));
+        file->Release();
+    }
+    char text[1024];
+    if (ok) {
+        shell_link->GetPath(text, sizeof text, NULL, SLGP_RAWPATH);
+        link->target = text;
+        shell_link->GetArguments(text, sizeof text);
+        link->arguments = text;
+        shell_link->GetWorkingDirectory(text, sizeof text);
+        link->directory = text;
+        shell_link->GetDescription(text, sizeof text);
+        link->description = text;
+    }
+    shell_link->Release();
+    return ok;
+}
+
+// What the host's lnkinfo prints about a link file (it runs as a host
+// program, started through the machine's drive Y:).
+static std::string lnkinfo(const std::string& path) {
+    typedef char*(CDECL * UNIX_NAME)(LPCWSTR);
+    UNIX_NAME unix_name = (UNIX_NAME)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    if (unix_name == NULL) return "<not in wine>";
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    char* host_path = unix_name(wide);
+    if (host_path == NULL) return "<no host path>";
+    std::string command = std::string(MASTER_CDS "\\lnkinfo \"") + host_path + "\"";
+    HeapFree(GetProcessHeap(), 0, host_path);
+    const char* output = "lnkinfo.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE file = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = file;
+    startup.hStdError = file;
+    PROCESS_INFORMATION process;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    bool started = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process);
+    if (started) {
+        WaitForSingleObject(process.hProcess, 20000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(file);
+    return started ? contents(output) : "<lnkinfo did not start>";
+}
+
+// ---- The installer, driven --------------------------------------------------
+
+class InstallFlow : public ::testing::Test {
+protected:
+    DRIVER_PROCESS installer = {};
+    HWND panel = NULL;
+    char windows[MAX_PATH] = "";
+    char setup_default[MAX_PATH] = "";
+    char programs[MAX_PATH] = "";
+    char desktop[MAX_PATH] = "";
+
+    void SetUp() override {
+        CoInitialize(NULL);
+        ASSERT_TRUE(FOOTPRINT_reset());
+        ASSERT_TRUE(FOOTPRINT_windows_directory(windows));
+        ASSERT_TRUE(FOOTPRINT_setup_default_directory(setup_default));
+        ASSERT_TRUE(FOOTPRINT_folder(CSIDL_PROGRAMS, programs));
+        ASSERT_TRUE(FOOTPRINT_folder(CSIDL_DESKTOPDIRECTORY, desktop));
+        FOOTPRINT_delete_tree(SCRATCH);
+        ASSERT_FALSE(exists(SCRATCH));
+        ASSERT_TRUE(insert_cd(CD_DRIVE_D, NULL));
+        ASSERT_TRUE(insert_cd(CD_DRIVE_E, NULL));
+        // A sentinel beside the game's directories, which no case may touch.
+        ASSERT_TRUE(FOOTPRINT_make_directories(SCRATCH "\\sentinel"));
+        write_text(SCRATCH "\\sentinel\\keep.txt", "keep");
+    }
+
+    void TearDown() override {
+        DRIVER_stop(&installer);
+        EXPECT_EQ(contents(SCRATCH "\\sentinel\\keep.txt"), "keep");
+        insert_cd(CD_DRIVE_D, NULL);
+        insert_cd(CD_DRIVE_E, NULL);
+        CoUninitialize();
+    }
+
+    // Starts the installer, presses Install and waits for the path screen.
+    void open_path_screen() {
+        ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, NULL, &installer));
+        panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
+        ASSERT_NE(panel, (HWND)NULL) << "no panel";
+        ASSERT_TRUE(DRIVER_click(panel, IDC_INSTALL_REMOVE));
+        ASSERT_TRUE(DRIVER_settle(panel));
+        ASSERT_TRUE(DRIVER_is_shown(panel, IDC_INSTALL_DIR)) << "no path screen";
+    }
+
+    // Types path into the edit control and presses Ok.
+    void choose(const char* path) {
+        ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, path));
+        ASSERT_TRUE(DRIVER_settle(panel));
+        ASSERT_TRUE(DRIVER_click(panel, IDC_OK));
+    }
+
+    // Waits for the next message box, checks its text and caption and
+    // presses button.
+    void expect_box(const std::string& text, const std::string& caption, int button = IDOK,
+                    uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
+        HWND box = DRIVER_wait_message_box(installer.information.dwProcessId, timeout_ms);
+        ASSERT_NE(box, (HWND)NULL) << "no message box; expected \"" << text << "\"";
+        char buffer[1024] = "";
+        DRIVER_message_box_text(box, buffer, sizeof buffer);
+        EXPECT_EQ(std::string(buffer), text);
+        DRIVER_window_title(box, buffer, sizeof buffer);
+        EXPECT_EQ(std::string(buffer), caption);
+        ASSERT_TRUE(DRIVER_answer(box, button));
+        // The box must be gone before the next one is looked for.
+        for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
+    }
+
+    long exit_status(uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
+        uint32_t code = 0;
+        if (!DRIVER_wait_exit(&installer, timeout_ms, &code)) return -1;
+        return (long)code;
+    }
+
+    void expect_path_screen() {
+        ASSERT_TRUE(DRIVER_settle(panel));
+        EXPECT_TRUE(DRIVER_is_running(&installer));
+        EXPECT_TRUE(DRIVER_is_shown(panel, IDC_INSTALL_DIR));
+        EXPECT_TRUE(DRIVER_is_shown(panel, IDC_OK));
+        EXPECT_TRUE(DRIVER_is_shown(panel, IDC_CANCEL));
+        EXPECT_TRUE(DRIVER_no_message_box(installer.information.dwProcessId));
+    }
+
+    std::string value(const char* key, const char* name) {
+        char text[1024] = "";
+        if (!FOOTPRINT_get_value(key, name, text, sizeof text)) return "<missing>";
+        return text;
+    }
+
+    std::string uninstaller() { return std::string(windows) + "\\Tarnholm Vesk remove.exe"; }
+};
+
+TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    std::string windows_other_case = windows;
+    for (char& c : windows_other_case) c = (char)(islower((unsigned char)c) ? toupper(c) : tolower(c));
+    std::string long_path = SCRATCH "\\long\\";
+    long_path.append(512 - 1 - long_path.size() - 5, 'x');  // fits the field, not with "\Tarn II.exe"
+    struct Case {
+        std::string path;
+        std::string made;  // a parent that must exist afterwards ("" for none)
+    } cases[] = {
+        {"C:\\", ""},
+        {windows, ""},
+        {windows_other_case, ""},
+        {"tarn_e2e\\nodrive\\game", ""},
+        {SCRATCH "\\up\\a\\..\\game", SCRATCH "\\up\\a"},
+        {long_path, SCRATCH "\\long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ASSERT_NO_FATAL_FAILURE(choose(c.path.c_str()));
+        ASSERT_NO_FATAL_FAILURE(expect_box(NOT_VALID, "Warning!"));
+        expect_path_screen();
+        if (!c.made.empty()) EXPECT_TRUE(is_directory(c.made)) << c.made;
+    }
+    EXPECT_FALSE(exists(SCRATCH "\\up\\game"));
+    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+}
+
+TEST_F(InstallFlow, PathOnACdDriveIsRefusedAsAnInvalidDrive) {
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose("D:\\Games\\Tarn"));
+    ASSERT_NO_FATAL_FAILURE(expect_box("Drive selected is invalid. Please choose another install path.", "WARNING"));
+    expect_path_screen();
+    // Its parent was attempted before the drive was looked at.
+    EXPECT_TRUE(is_directory(CD_DRIVE_D "\\Games"));
+}
+
+// The free-space bands, each on a drive of its own size; with no CD the flow
+// then ends at the CD question.
+TEST_F(InstallFlow, FreeSpaceBandsWarnOrEnd) {
+    struct Case {
+        const char* path;
+        const char* warning;  // NULL: none
+        bool too_little;
+    } cases[] = {
+        {"F:\\Games\\Tarn", "Please only choose Minimum or Typical Install Options.", false},
+        {"G:\\Games\\Tarn", "Please only choose Minimum Install Option.", false},
+        {"H:\\Games\\Tarn", NULL, true},
+        // 4 TiB and 100 MiB: in 32 bits of KiB that would wrap to 100 MiB.
+        {"I:\\Games\\Tarn", NULL, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ASSERT_TRUE(exists(std::string(c.path, 3))) << "the fixture's drive is missing";
+        ASSERT_NO_FATAL_FAILURE(open_path_screen());
+        ASSERT_NO_FATAL_FAILURE(choose(c.path));
+        if (c.too_little) {
+            char text[200];
+            snprintf(text, sizeof text,
+                     "You do not have enough space on your %c: drive. \nInstall requires a minimum of 650MB. ",
+                     c.path[0]);
+            ASSERT_NO_FATAL_FAILURE(expect_box(text, "WARNING."));
+        } else {
+            if (c.warning != NULL) ASSERT_NO_FATAL_FAILURE(expect_box(c.warning, "WARNING"));
+            ASSERT_NO_FATAL_FAILURE(expect_box(NO_CD, "WARNING", IDCANCEL));
+        }
+        EXPECT_EQ(exit_status(), 1);
+        EXPECT_TRUE(is_directory(std::string(c.path, 9))) << "the parent directory was made";
+        EXPECT_FALSE(exists(c.path)) << "nothing installed";
+        DRIVER_stop(&installer);
+    }
+}
+
+TEST_F(InstallFlow, CdWithTheNoPatchMarkerEndsTheInstaller) {
+    ASSERT_TRUE(insert_cd(CD_DRIVE_E, "nopatch"));
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\game"));
+    ASSERT_NO_FATAL_FAILURE(expect_box("Your version of Tarnholm does not require this patch. ", "WARNING"));
+    EXPECT_EQ(exit_status(), 1);
+    EXPECT_FALSE(exists(SCRATCH "\\game"));
+    EXPECT_FALSE(exists(setup_default)) << "the CD's set-up program must not run";
+}
+
+// Both drives hold the game: D: is the source. Without a set-up program on
+// the CD the flow still passes, registers and ends.
+TEST_F(InstallFlow, TwoCdsTheFirstDriveWins) {
+    ASSERT_TRUE(insert_cd(CD_DRIVE_D, "nosetup"));
+    ASSERT_TRUE(insert_cd(CD_DRIVE_E, "nosetup"));
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\two"));
+    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT"));
+    EXPECT_EQ(exit_status(), 1);
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "D:\\");
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), SCRATCH "\\two");
+    EXPECT_TRUE(is_directory(SCRATCH "\\two"));
+    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY)) << "the installer never creates the entry";
+}
+
+// No CD at first: Cancel ends the installer; OK after the CD went into E:
+// finds it there and installs a clean game: every file moved, the setup
+// default directory gone, no desktop link made.
+TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\clean"));
+    ASSERT_NO_FATAL_FAILURE(expect_box(NO_CD, "WARNING", IDCANCEL));
+    EXPECT_EQ(exit_status(), 1);
+    DRIVER_stop(&installer);
+
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\clean"));
+    HWND box = DRIVER_wait_message_box(installer.information.dwProcessId, DRIVER_TIMEOUT_MS);
+    ASSERT_NE(box, (HWND)NULL);
+    ASSERT_TRUE(insert_cd(CD_DRIVE_E, "plain"));
+    ASSERT_TRUE(DRIVER_answer(box, IDOK));
+    for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
+    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT", IDOK, 60000));
+    EXPECT_EQ(exit_status(), 1);
+
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "E:\\");
+    std::vector<std::string> files;
+    list_files(MASTER_CDS "\\plain\\GAME", "", &files);
+    ASSERT_GE(files.size(), 8u);
+    for (const std::string& file : files)
+        EXPECT_EQ(contents(SCRATCH "\\clean\\" + file), contents(MASTER_CDS "\\plain\\GAME\\" + file)) << file;
+    EXPECT_FALSE(exists(setup_default)) << "the emptied setup default directory is removed";
+    EXPECT_FALSE(exists(std::string(desktop) + "\\Tarnholm Vesk.lnk")) << "no desktop link is made";
+    Link link;
+    ASSERT_TRUE(read_link(std::string(programs) + "\\Tarnholm Vesk\\Tarnholm Vesk.lnk", &link));
+    EXPECT_EQ(link.target, SCRATCH "\\clean\\Tarn II.exe");
+}
+
+// The whole install: a payload several levels deep written over seconds,
+// *.rra files, a file held open while the installer polls, a file already in
+// the target and an existing desktop link.
+TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
+    const std::string target = SCRATCH "\\Tarn Game";
+    ASSERT_TRUE(insert_cd(CD_DRIVE_D, "full"));
+    ASSERT_TRUE(FOOTPRINT_make_directories(target.c_str()));
+    write_text(target + "\\mss32.dll", "the user's own");
+    const std::string desktop_link = std::string(desktop) + "\\Tarnholm Vesk.lnk";
+    write_text(desktop_link, "stale");
+    // A temp file from an earlier run would hide whether setup ran now.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string setup_log = std::string(temp) + "cdsetup.log";
+    DeleteFileA(setup_log.c_str());
+
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target.c_str()));
+
+    // The working display, seen while the set-up program runs.
+    Sleep(2500);
+    char title[256] = "";
+    DRIVER_window_title(panel, title, sizeof title);
+    EXPECT_STREQ(title, DRIVER_PANEL_TITLE);
+    EXPECT_TRUE(DRIVER_is_shown(panel, IDC_WORKING_TEXT));
+    EXPECT_FALSE(DRIVER_is_shown(panel, IDC_INSTALL_DIR));
+    EXPECT_FALSE(DRIVER_is_shown(panel, IDC_OK));
+    EXPECT_FALSE(DRIVER_is_shown(panel, IDC_CANCEL));
+    EXPECT_FALSE(DRIVER_is_shown(panel, IDC_PATH_PROMPT));
+    char working[512] = "";
+    DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working);
+    EXPECT_TRUE(strcmp(working, WORKING) == 0 || strncmp(working, "Processing ", 11) == 0) << working;
+
+    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT", IDOK, 90000));
+    EXPECT_EQ(exit_status(), 1);
+
+    // The set-up program really held its file open across a poll.
+    std::string log = contents(setup_log);
+    EXPECT_NE(log.find("holding"), std::string::npos) << log;
+    EXPECT_NE(log.find("released"), std::string::npos) << log;
+
+    // Files: everything moved whole, except *.rra and what the user had.
+    std::vector<std::string> files;
+    list_files(MASTER_CDS "\\full\\GAME", "", &files);
+    ASSERT_GE(files.size(), 11u);
+    for (const std::string& file : files) {
+        std::string cd = contents(MASTER_CDS "\\full\\GAME\\" + file);
+        std::string installed = target + "\\" + file;
+        std::string left = std::string(setup_default) + "\\" + file;
+        if (ends_with_rra(file)) {
+            EXPECT_FALSE(exists(installed)) << file;
+            EXPECT_EQ(contents(left), cd) << file << " stays";
+        } else if (file == "mss32.dll") {
+            EXPECT_EQ(contents(installed), "the user's own");
+            EXPECT_EQ(contents(left), cd) << "the file that was in the way stays behind";
+        } else {
+            EXPECT_EQ(contents(installed), cd) << file;
+            EXPECT_FALSE(exists(left)) << file;
+        }
+    }
+    EXPECT_EQ(contents(target + "\\data\\maps\\big.map").size(), 4u * 1048576 + strlen("GAME/data/maps/big.map\n"));
+    // The emptied levels went; the one with an *.rra file stays.
+    EXPECT_FALSE(exists(std::string(setup_default) + "\\data\\maps"));
+    EXPECT_TRUE(exists(std::string(setup_default) + "\\data\\video\\Intro.Rra"));
+
+    // Registry.
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "D:\\");
+    EXPECT_EQ(value(FOOTPRINT_UNINSTALL_KEY, "UninstallString"), "\"" + uninstaller() + "\" remove");
+
+    // Links: the two in the Start-menu folder and the rewritten desktop link.
+    Link link;
+    const std::string game_link = std::string(programs) + "\\Tarnholm Vesk\\Tarnholm Vesk.lnk";
+    ASSERT_TRUE(read_link(game_link, &link));
+    EXPECT_EQ(link.target, target + "\\Tarn II.exe");
+    EXPECT_EQ(link.directory, target);
+    EXPECT_EQ(link.description, "Tarnholm Vesk");
+    EXPECT_EQ(link.arguments, "");
+    const std::string uninstall_link = std::string(programs) + "\\Tarnholm Vesk\\Uninstall Tarnholm Vesk.lnk";
+    ASSERT_TRUE(read_link(uninstall_link, &link));
+    EXPECT_EQ(link.target, uninstaller());
+    EXPECT_EQ(link.directory, windows);
+    EXPECT_EQ(link.description, "Uninstall Tarnholm Vesk");
+    EXPECT_EQ(link.arguments, "remove");
+    ASSERT_TRUE(read_link(desktop_link, &link)) << "the desktop link was not rewritten";
+    EXPECT_EQ(link.target, target + "\\Tarn II.exe");
+    EXPECT_EQ(link.directory, target);
+
+    // The same links, read from outside by the host's lnkinfo.
+    std::string outside = lnkinfo(game_link);
+    EXPECT_NE(outside.find("Tarn Game\\Tarn II.exe"), std::string::npos) << outside;
+    EXPECT_NE(outside.find("Tarnholm Vesk"), std::string::npos) << outside;
+    outside = lnkinfo(uninstall_link);
+    EXPECT_NE(outside.find("Tarnholm Vesk remove.exe"), std::string::npos) << outside;
+    EXPECT_NE(outside.find("remove"), std::string::npos) << outside;
+}
