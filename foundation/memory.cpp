@@ -60,24 +60,27 @@ static uint8_t* memory_head_guard(MEMORY_RECORD* record)
 
 // The record's file field: the last component of path (after its last
 // backslash or slash), cut at its last '.', then limited to 8 characters.
+// One pass with no library calls: this runs on every allocation.
 static void memory_record_file_name(const char* path, char* output)
 {
     QBUG_ENTER("memory_record_file_name");
     const char* name = path != NULL ? path : "";
-    for (const char* scan = name; *scan != '\0'; scan++) {
+    const char* dot = NULL;
+    const char* scan = name;
+    for (; *scan != '\0'; scan++) {
         if (*scan == '\\' || *scan == '/') {
             name = scan + 1;
+            dot = NULL;
+        } else if (*scan == '.') {
+            dot = scan;
         }
     }
-    size_t length = strlen(name);
-    const char* dot = strrchr(name, '.');
-    if (dot != NULL) {
-        length = (size_t)(dot - name);
+    const char* end = dot != NULL ? dot : scan;
+    int32_t length = 0;
+    while (length < MEMORY_FILE_SIZE - 1 && name + length < end) {
+        output[length] = name[length];
+        length++;
     }
-    if (length > MEMORY_FILE_SIZE - 1) {
-        length = MEMORY_FILE_SIZE - 1;
-    }
-    memcpy(output, name, length);
     output[length] = '\0';
     QBUG_LEAVE("memory_record_file_name");
 }
@@ -93,7 +96,15 @@ bool memory_set_head_foot_check(void* address)
 bool memory_check_head_foot_check(const void* address)
 {
     QBUG_ENTER("memory_check_head_foot_check");
-    bool intact = memcmp(address, memory_guard_pattern, sizeof(memory_guard_pattern)) == 0;
+    // Word by word, stopping at the first that differs; the copy is how an
+    // unaligned word is read in C (it compiles to one load).
+    const uint8_t* at = (const uint8_t*)address;
+    bool intact = true;
+    for (int32_t i = 0; intact && i < MEMORY_GUARD_WORDS; i++, at += sizeof(uint32_t)) {
+        uint32_t word;
+        memcpy(&word, at, sizeof(word));
+        intact = word == MEMORY_GUARD_WORD;
+    }
     QBUG_LEAVE("memory_check_head_foot_check");
     return intact;
 }
@@ -477,8 +488,14 @@ bool MEMORY_change_description(void* pointer, const char* description)
         QBUG_LEAVE("MEMORY_change_description");
         return false;
     }
-    strncpy(record->description, description, MEMORY_DESCRIPTION_SIZE);
-    record->description[MEMORY_DESCRIPTION_SIZE - 1] = '\0';
+    // At most 23 characters and a zero, without a library call: this runs
+    // on every allocation.
+    int32_t length = 0;
+    while (length < MEMORY_DESCRIPTION_SIZE - 1 && description[length] != '\0') {
+        record->description[length] = description[length];
+        length++;
+    }
+    record->description[length] = '\0';
     QBUG_LEAVE("MEMORY_change_description");
     return true;
 }

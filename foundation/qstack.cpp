@@ -136,7 +136,12 @@ bool QSTACK_push(QSTACK* stack, const void* element)
         QBUG_LEAVE("QSTACK_push");
         return false;
     }
-    memcpy(stack->top, element, stack->element_size);
+    // The allocator's 4-byte slot indices take the inlined copy.
+    if (stack->element_size == 4) {
+        memcpy(stack->top, element, 4);
+    } else {
+        memcpy(stack->top, element, stack->element_size);
+    }
     stack->top += stack->element_size;
     QBUG_LEAVE("QSTACK_push");
     return true;
@@ -151,7 +156,11 @@ bool QSTACK_pop(QSTACK* stack, void* out)
         return false;
     }
     stack->top -= stack->element_size;
-    memcpy(out, stack->top, stack->element_size);
+    if (stack->element_size == 4) {
+        memcpy(out, stack->top, 4);
+    } else {
+        memcpy(out, stack->top, stack->element_size);
+    }
     QBUG_LEAVE("QSTACK_pop");
     return true;
 }
