@@ -312,6 +312,13 @@ TEST_F(Registry, ClearingAKeyDeletesItAndLeavesItsParent) {
     // A key that is not there, or whose parent is not there.
     EXPECT_FALSE(WINUTILS_clear_registry_entry(2, TEST_KEY, "Entry", NULL));
     EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("NoParent").c_str(), "Entry", NULL));
+    // No subkey named: the parent is not taken for it.
+    raw_write(HKEY_LOCAL_MACHINE, sub("Lone"), "One", REG_SZ, "1", 2);
+    EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("Lone").c_str(), "", NULL));
+    EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("Lone").c_str(), "", "One"));
+    DWORD type;
+    std::string data;
+    EXPECT_TRUE(raw_read(HKEY_LOCAL_MACHINE, sub("Lone"), "One", &type, &data));
 }
 
 TEST_F(Registry, ClearingAKeyWithSubkeysFailsAndKeepsIt) {
