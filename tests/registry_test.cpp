@@ -285,6 +285,16 @@ TEST_F(Registry, WrittenTextReadsBackUnchanged) {
     }
 }
 
+// Start-up asks for the installation with the key written once with and once
+// without a closing backslash; both name the same key.
+TEST_F(Registry, KeyPathWithClosingBackslashNamesTheSameKey) {
+    ASSERT_TRUE(WINUTILS_set_registry_entry(2, sub("tarnholm 2").c_str(), "InstallDir", "D:\\Games\\Tarn", NULL));
+    char buffer[WINUTILS_REGISTRY_TEXT_SIZE];
+    EXPECT_TRUE(WINUTILS_get_registry_entry(2, (sub("tarnholm 2") + "\\").c_str(), "InstallDir", buffer));
+    EXPECT_STREQ(buffer, "D:\\Games\\Tarn");
+    EXPECT_TRUE(WINUTILS_get_registry_entry(2, sub("TARNHOLM 2").c_str(), "installdir", buffer));
+}
+
 // ---- clearing -------------------------------------------------------------------
 
 TEST_F(Registry, ClearingAValueLeavesTheKeyAndItsOtherValues) {
