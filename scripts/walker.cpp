@@ -1,0 +1,111 @@
+// The directory tree walker and the drive classes.
+//
+// Order of reports inside one directory: every entry matching the pattern
+// first (files and directories mixed, in listing order), then each
+// subdirectory walked completely, in listing order. The copy and delete
+// commands rely on a directory being reported before anything inside it.
+#include "walker.h"
+
+#include <stdio.h>
+
+#include <windows.h>
+
+#define WALK_PATH_SIZE 1024
+
+// Set by abort_walk; cleared by every walk_tree and walk_drives.
+static volatile uint8_t walk_aborted = 0;
+
+void abort_walk(void) {
+    walk_aborted = 1;
+}
+
+static bool walk_is_dot_entry(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Joins directory and name with one backslash into path. False when the
+// result would not fit: such an entry is passed over, never cut.
+static bool walk_join(char* path, const char* directory, const char* name) {
+    int length = snprintf(path, WALK_PATH_SIZE, "%s\\%s", directory, name);
+    return length >= 0 && length < WALK_PATH_SIZE;
+}
+
+void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK callback, uint32_t flags) {
+    char path[WALK_PATH_SIZE];
+    WIN32_FIND_DATAA entry;
+    HANDLE search = INVALID_HANDLE_VALUE;
+
+    if (walk_aborted) return;
+
+    // First listing: the entries matching the pattern.
+    for (bool first = true;; first = false) {
+        callback(NULL, WALK_TICK);
+        bool found;
+        if (first) {
+            found = walk_join(path, directory, pattern) &&
+                    (search = FindFirstFileA(path, &entry)) != INVALID_HANDLE_VALUE;
+        } else {
+            found = FindNextFileA(search, &entry) != FALSE;
+        }
+        if (found && !walk_is_dot_entry(entry.cFileName) && walk_join(path, directory, entry.cFileName)) {
+            bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            callback(path, is_directory ? WALK_DIRECTORY : WALK_FILE);
+        }
+        if (!found) break;
+        if (walk_aborted) {
+            FindClose(search);
+            return;
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    search = INVALID_HANDLE_VALUE;
+
+    if (!(flags & WALK_DESCEND) || walk_aborted) return;
+
+    // Second listing: every subdirectory, whatever the pattern.
+    for (bool first = true;; first = false) {
+        callback(NULL, WALK_TICK);
+        bool found;
+        if (first) {
+            found = walk_join(path, directory, "*.*") &&
+                    (search = FindFirstFileA(path, &entry)) != INVALID_HANDLE_VALUE;
+        } else {
+            found = FindNextFileA(search, &entry) != FALSE;
+        }
+        if (!found) break;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !walk_is_dot_entry(entry.cFileName) &&
+            walk_join(path, directory, entry.cFileName)) {
+            walk_directory(pattern, path, callback, flags);
+        }
+        if (walk_aborted) break;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+bool walk_tree(const char* pattern, const char* directory, WALK_CALLBACK callback, uint32_t flags) {
+    walk_aborted = 0;
+    walk_directory(pattern, directory, callback, flags);
+    return walk_aborted != 1;
+}
+
+int32_t drive_class(char letter) {
+    char root[4];
+    snprintf(root, sizeof root, "%c:\\", letter);
+    switch (GetDriveTypeA(root)) {
+    case DRIVE_CDROM: return DRIVE_CLASS_CDROM;
+    case DRIVE_FIXED: return DRIVE_CLASS_FIXED;
+    case DRIVE_REMOTE: return DRIVE_CLASS_NETWORK;
+    default: return 0;
+    }
+}
+
+bool walk_drives(const char* pattern, int32_t mask, WALK_CALLBACK callback) {
+    walk_aborted = 0;
+    for (char letter = 'A'; letter <= 'Z'; letter++) {
+        if (drive_class(letter) & mask) {
+            char root[3] = {letter, ':', '\0'};
+            walk_directory(pattern, root, callback, WALK_DESCEND);
+        }
+    }
+    return true;
+}
