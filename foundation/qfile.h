@@ -84,7 +84,8 @@ struct QFILE_DETAILS {
     int32_t reserved_6;
     uint8_t* chunck_buffer;                 // chunk_size bytes
     uint32_t crc_total;
-    int32_t building_slot;                  // slot whose tree is being walked, -1 = none
+    QFILE_SEARCH_PATH* building_slot;       // slot whose tree is being walked, NULL = none
+    uint8_t building_failed;                // 1 = an entry of that walk found no room
     struct _stati64 file_status;            // status of the last path found on disk
     char result[QFILE_PATH_SIZE];           // what QFILE_make_full_path returns ...
     char candidate[QFILE_PATH_SIZE];        // ... from one of these two
