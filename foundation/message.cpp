@@ -66,9 +66,7 @@ static char* message_copy_string(const char* s) {
 
 // A 16-bit unit made from an 8-bit character widened as a signed value:
 // 0x80..0xFF become 0xFF80..0xFFFF, as the files have always held them.
-static uint16_t message_widen(char c) {
-    return (uint16_t)(int16_t)(signed char)c;
-}
+#define MESSAGE_WIDEN(c) ((uint16_t)(int16_t)(signed char)(c))
 
 // ---------------------------------------------------------------------------
 // Module life cycle and slots.
@@ -139,11 +137,13 @@ static void message_release_slot(MESSAGE_FILE* slot) {
 // without it (memory ran out) lookups scan the table, with the same results.
 
 static uint32_t message_hash_id(const char* id) {
+    QBUG_ENTER("message_hash_id");
     uint32_t hash = 2166136261u;  // FNV-1a
     for (const unsigned char* p = (const unsigned char*)id; *p != 0; p++) {
         hash ^= *p;
         hash *= 16777619u;
     }
+    QBUG_LEAVE("message_hash_id");
     return hash;
 }
 
@@ -458,7 +458,7 @@ uint16_t* MESSAGE_ascii_to_unicode(const char* s) {
         QBUG_LEAVE("MESSAGE_ascii_to_unicode - malloc failed");
         return NULL;
     }
-    for (size_t i = 0; i < length; i++) text[i] = message_widen(s[i]);
+    for (size_t i = 0; i < length; i++) text[i] = MESSAGE_WIDEN(s[i]);
     text[length] = MESSAGE_UNIT_CR;
     text[length + 1] = 0;
     QBUG_LEAVE("MESSAGE_ascii_to_unicode");
@@ -620,8 +620,10 @@ void message_convert_marked_ids(uint16_t* id) {
 // The first unit at or after `from` that is `wanted`, stopping early at a
 // "[" (unless "[" is wanted) and at `end`. Returns that position or `end`.
 static int32_t message_find(const uint16_t* data, int32_t from, int32_t end, uint16_t wanted) {
+    QBUG_ENTER("message_find");
     int32_t i = from;
     while (i < end && data[i] != wanted && data[i] != MESSAGE_UNIT_OPEN) i++;
+    QBUG_LEAVE("message_find");
     return i;
 }
 
@@ -883,7 +885,7 @@ void MESSAGE_write_message_file(int32_t handle, const char* file_name) {
     for (int32_t i = 0; i < slot->count; i++) {
         const MESSAGE_ENTRY* entry = &slot->entries[i];
         units[at++] = MESSAGE_UNIT_OPEN;
-        for (const char* p = entry->id; p != NULL && *p != 0; p++) units[at++] = message_widen(*p);
+        for (const char* p = entry->id; p != NULL && *p != 0; p++) units[at++] = MESSAGE_WIDEN(*p);
         units[at++] = MESSAGE_UNIT_CLOSE;
         units[at++] = MESSAGE_UNIT_LF;
         int32_t length = message_written_text_units(entry->text);
@@ -891,7 +893,7 @@ void MESSAGE_write_message_file(int32_t handle, const char* file_name) {
         at += (size_t)length;
         units[at++] = MESSAGE_UNIT_LF;
     }
-    for (int32_t i = 0; i < MESSAGE_END_MARKER_UNITS; i++) units[at++] = message_widen(message_end_marker[i]);
+    for (int32_t i = 0; i < MESSAGE_END_MARKER_UNITS; i++) units[at++] = MESSAGE_WIDEN(message_end_marker[i]);
     QBUG_ASSERT(at == (size_t)total);
     if (message_output_encrypt == 1) message_encrypt_xor(handle, units, (int32_t)total);
     FILE* stream = qfile_fopen(file_name, "wb", 0, QBUG_FILE, __LINE__);

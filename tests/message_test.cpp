@@ -13,20 +13,6 @@
 #include "qbug.h"
 #include "qfile.h"
 
-#ifdef MESSAGE_TEST_QFILE_DOUBLE
-// Stand-ins for the file-access module's stream wrappers, used only while the
-// real ones are not in the library.
-FILE* qfile_fopen(const char* name, const char* mode, uint8_t, const char*, int32_t) {
-    return fopen(name, mode);
-}
-uint8_t qfile_fclose(FILE* stream, const char*, int32_t) { return (uint8_t)fclose(stream); }
-size_t QFILE_fread(void* buffer, size_t size, size_t count, FILE* stream) {
-    return fread(buffer, size, count, stream);
-}
-size_t QFILE_fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
-    return fwrite(buffer, size, count, stream);
-}
-#endif
 
 typedef std::vector<uint16_t> Units;
 typedef std::vector<std::pair<std::string, Units>> Table;
