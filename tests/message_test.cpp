@@ -189,30 +189,6 @@ TEST_F(Message, SyntaxErrorsReportTextLineAndPosition) {
     free(error.file_name);
 }
 
-TEST_F(Message, CountsHeadersAndAcceptsWhatTheCheckLetsThrough) {
-    struct { Units units; int32_t count; } cases[] = {
-        {BOM, -1},
-        {cat({BOM, U("text")}), -1},
-        {cat({BOM, END}), 0},
-        {cat({BOM, U("[A]\nx\n[B")}), 1},                   // last header left open
-        {cat({BOM, U("[A]\n[B]\nx\n"), END}), 2},           // header after header
-        {cat({BOM, U("[A] \t[B]\nx\n"), END}), 2},          // two headers on one line
-        {cat({BOM, U("[A] x\n"), END}), 1},                 // blank, then text on the header line
-    };
-    MESSAGE_FILE* slot = message_get_slot(0);
-    for (auto& c : cases) {
-        Units data = terminated(c.units);
-        slot->data = data.data();
-        slot->units = (int32_t)c.units.size();
-        MESSAGE_ERROR error;
-        EXPECT_EQ(message_count(0, slot->units, &error), c.count);
-        EXPECT_EQ(error.error, 0);
-        EXPECT_EQ(error.line, -1);
-    }
-    slot->data = NULL;
-    slot->units = 0;
-}
-
 // The layouts the format leaves open: each header except the last becomes a
 // message, and no text reaches past the loaded units.
 TEST_F(Message, UnusualLayoutsSplitOneMessagePerHeader) {
