@@ -84,10 +84,13 @@ static double time_load(const char* name, uint8_t mode, int expected) {
     return best;
 }
 
-// Seconds per lookup, every id once in a scattered order, best of the rounds.
-static double time_lookups(const char* name, int messages, int rounds) {
+// Seconds per lookup, every id once, in a scattered order or in table order,
+// best of the rounds.
+static double time_lookups(const char* name, int messages, int rounds, bool scattered = true) {
     std::vector<std::string> ids;
-    for (int i = 0; i < messages; i++) ids.push_back(bench_id((int)(((long long)i * 7919) % messages)));
+    for (int i = 0; i < messages; i++) {
+        ids.push_back(bench_id(scattered ? (int)(((long long)i * 7919) % messages) : i));
+    }
     int32_t handle = MESSAGE_allocate_message_file(name, MESSAGE_MODE_IN_PLACE, NULL);
     double best = 1e9;
     for (int round = 0; round < rounds; round++) {
@@ -118,12 +121,15 @@ int main(void) {
     double per_id_large = time_lookups("message_bench_large.msg", large, 5);
     double per_id_medium = time_lookups("message_bench_medium.msg", medium, 20);
     double per_id_small = time_lookups("message_bench_small.msg", small, 200);
+    double in_order_large = time_lookups("message_bench_large.msg", large, 5, false);
+    double in_order_small = time_lookups("message_bench_small.msg", small, 200, false);
 
     printf("message_load_mode0_vs_fread: %.2f\n", mode0 / fread_time);
     printf("message_load_mode1_vs_fread: %.2f\n", mode1 / fread_time);
     printf("message_lookup_every_id_vs_fread: %.2f\n", per_id_large * large / fread_time);
     printf("message_lookup_per_id_100000_vs_10000: %.2f\n", per_id_large / per_id_medium);
     printf("message_lookup_per_id_100000_vs_1000: %.2f\n", per_id_large / per_id_small);
+    printf("message_lookup_per_id_in_table_order_100000_vs_1000: %.2f\n", in_order_large / in_order_small);
     printf("message_fread_ms: %.2f\n", fread_time * 1000);
     printf("message_lookup_per_id_ns: %.1f\n", per_id_large * 1e9);
 

@@ -2,12 +2,6 @@
 # host's iconv. The writer case makes the file in the test's working directory;
 # the iconv case, which needs it, converts it and compares with the expected
 # UTF-8 bytes: é is C3 A9, € is E2 82 AC.
-# The file-access module links against the tracked allocator, which the
-# message module never reaches (it opens with searching off). Until the library
-# has its allocator, a stub that stops the program on any call stands in.
-if(NOT EXISTS ${CMAKE_SOURCE_DIR}/foundation/memory.cpp)
-  target_sources(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/message_memory_stub.cpp)
-endif()
 add_test(NAME message_iconv_write
          COMMAND ${name} --gtest_filter=Message.WriterMakesUtf16TextForIconv
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/run/${name})
