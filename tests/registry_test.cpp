@@ -268,7 +268,9 @@ TEST(RegistryText, TerminatedInsideTheBufferOrRefused) {
         bool kept = winutils_terminate_registry_text(buffer, c.size);
         EXPECT_EQ(kept, c.kept);
         EXPECT_EQ(std::string(buffer + WINUTILS_REGISTRY_TEXT_SIZE, 16), std::string(16, 'a'));
-        if (kept) EXPECT_EQ(strlen(buffer), c.length);
+        if (kept) {
+            EXPECT_EQ(strlen(buffer), c.length);
+        }
     }
 }
 
