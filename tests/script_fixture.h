@@ -149,6 +149,21 @@ static inline std::vector<std::string> list_directory(const std::string& path)
     return names;
 }
 
+// Short contents as they are, long ones as size and checksum.
+static inline std::string summary(const std::string& content)
+{
+    if (content.size() <= 64) {
+        return content;
+    }
+    uint32_t hash = 2166136261u;
+    for (unsigned char byte : content) {
+        hash = (hash ^ byte) * 16777619u;
+    }
+    char text[64];
+    snprintf(text, sizeof text, "<%u bytes, %08x>", (unsigned)content.size(), (unsigned)hash);
+    return text;
+}
+
 // Every entry below path as "relative\path=content" (files) or
 // "relative\path\" (directories), sorted.
 static inline void describe_tree(const std::string& path, const std::string& prefix, std::vector<std::string>& out)
@@ -158,7 +173,7 @@ static inline void describe_tree(const std::string& path, const std::string& pre
             out.push_back(prefix + name);
             describe_tree(path + "\\" + name.substr(0, name.size() - 1), prefix + name, out);
         } else {
-            out.push_back(prefix + name + "=" + read_file(path + "\\" + name));
+            out.push_back(prefix + name + "=" + summary(read_file(path + "\\" + name)));
         }
     }
 }
