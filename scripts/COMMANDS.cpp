@@ -16,10 +16,6 @@
 #include <string.h>
 #include <sys/stat.h>
 
-// The registry writer of WINUTILS.
-bool WINUTILS_set_registry_entry(int32_t root, const char* key, const char* value_name, const char* text,
-                                 const uint32_t* number);
-
 #define TEXT_QUESTION       20
 #define TEXT_ERROR          26
 #define TEXT_OPEN_FAILED    29

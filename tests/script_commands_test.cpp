@@ -2,7 +2,7 @@
 // command's success and failure rows, the copy and delete walks, links,
 // the small files they write, and the built-in scripts run end to end.
 #include "script_fixture.h"
-#include "script_doubles.h"
+#include "memory.h"
 
 #include <string.h>
 
@@ -14,6 +14,7 @@ protected:
     {
         reset_script_fakes();
         CoInitialize(NULL);
+        ASSERT_TRUE(MEMORY_initialise());  // as start-up does
         root = full_path("work");
         ASSERT_FALSE(root.empty());
         remove_all(root);
@@ -27,6 +28,7 @@ protected:
     void TearDown() override
     {
         remove_all(root);
+        MEMORY_deinitialise();
         CoUninitialize();
     }
 

@@ -1,7 +1,8 @@
 // The install-script interpreter: record dispatch and handler results, the
 // progress rule, path tokens and the special-folder paths.
 #include "script_fixture.h"
-#include "script_doubles.h"
+#include "memory.h"
+#include "qbug.h"
 
 #include <string.h>
 
@@ -47,13 +48,16 @@ protected:
         memcpy(saved, script_handlers, sizeof saved);
         ran.clear();
         expansions.clear();
-        allocator_calls.clear();
-        allocations_to_refuse = 0;
         for (int code = 0; code < CMD_END; code++) {
             script_handlers[code] = probe_command;
         }
+        ASSERT_TRUE(MEMORY_initialise());
     }
-    void TearDown() override { memcpy(script_handlers, saved, sizeof saved); }
+    void TearDown() override
+    {
+        memcpy(script_handlers, saved, sizeof saved);
+        MEMORY_deinitialise();
+    }
 
     std::string expand(const char* text, const char* source = "D:\\src")
     {
@@ -230,45 +234,71 @@ TEST_F(Interpreter, TokenWithoutValueGivesNoPath)
     free(plain);
 }
 
+// The usage dump of the tracked allocator: its block lines.
+static std::vector<std::string> live_blocks(void)
+{
+    QBUG_set_retail_file("retail.dbg");
+    MEMORY_usage();
+    std::vector<std::string> blocks;
+    std::string content = read_file("retail.dbg");
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        std::string line = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line[0] == '[') {
+            blocks.push_back(line.substr(0, line.find("; addr:")));
+        }
+        start = end == std::string::npos ? content.size() : end + 1;
+    }
+    return blocks;
+}
+
+static std::vector<std::string> blocks_during_run;
+static uint16_t dump_command(const SCRIPT_RECORD* record)
+{
+    blocks_during_run = live_blocks();
+    return (uint16_t)strtoul(record->argument1, NULL, 10);
+}
+
 TEST_F(Interpreter, FolderPathsComeFromTheTrackedAllocatorForOneRun)
 {
-    SCRIPT_RECORD stops[] = {{0, "1", "a"}, {CMD_END, NULL, NULL}};
-    SCRIPT_RECORD goes[] = {{0, "0", "a"}, {CMD_END, NULL, NULL}};
-    const SCRIPT_RECORD* scripts[] = {stops, goes, empty_script_one};
+    script_handlers[CMD_MAKE_DIR] = dump_command;
+    SCRIPT_RECORD stops[] = {{CMD_MAKE_DIR, "1", NULL}, {CMD_END, NULL, NULL}};
+    SCRIPT_RECORD goes[] = {{CMD_MAKE_DIR, "0", NULL}, {CMD_END, NULL, NULL}};
+    const SCRIPT_RECORD* scripts[] = {stops, goes, stops, goes};
     for (const SCRIPT_RECORD* script : scripts) {
-        allocator_calls.clear();
+        blocks_during_run.clear();
+        QBUG_set_retail_file("retail.dbg");
         run_script(script, NULL, "C:\\dst", "C:\\menu", 0, 0);
-        // Six allocations, each released again, also after a stopped run,
-        // so no run hands the allocator a block it still holds.
-        ASSERT_EQ(allocator_calls.size(), 12u);
-        for (size_t index = 0; index < 6; index++) {
-            const AllocatorCall& call = allocator_calls[index];
-            EXPECT_TRUE(call.allocate);
-            EXPECT_EQ(call.previous, (void*)NULL);
-            EXPECT_EQ(call.size, 260);
-            EXPECT_EQ(call.description, "csidl_data[f].csidl_path");
-            EXPECT_EQ(call.file.substr(0, 9), "COPYFLST.");
-            EXPECT_FALSE(allocator_calls[6 + index].allocate);
-            EXPECT_NE(allocator_calls[6 + index].previous, (void*)NULL);
-            EXPECT_EQ(allocator_calls[6 + index].file.substr(0, 9), "COPYFLST.");
+        std::string retail = read_file("retail.dbg");
+        // Six special-folder paths live during the run ...
+        ASSERT_EQ(blocks_during_run.size(), 6u);
+        for (const std::string& block : blocks_during_run) {
+            EXPECT_EQ(block.substr(0, 10), "[COPYFLST,") << block;
+            EXPECT_NE(block.find("size:       260; name: csidl_data[f].csidl_pat "), std::string::npos) << block;
         }
+        // ... and none after it, also after a stopped run, so that no run
+        // hands the allocator a block it still holds.
+        EXPECT_EQ(retail.find("previous data not freed"), std::string::npos) << retail;
+        EXPECT_TRUE(live_blocks().empty());
     }
 }
 
 TEST_F(Interpreter, FailedFolderAllocationIsShownAndLeavesItsTokenEmpty)
 {
-    // The last row is the desktop.
-    allocations_to_refuse = 0;
+    // Without the allocator every allocation fails.
+    ASSERT_TRUE(MEMORY_deinitialise());
     script_handlers[CMD_MAKE_DIR] = expand_command;
     SCRIPT_RECORD script[] = {{CMD_MAKE_DIR, "<CSIDL_PERSONAL>", NULL},
                               {CMD_MAKE_DIR, "<CSIDL_DESKTOP>\\x.lnk", NULL},
+                              {CMD_MAKE_DIR, "<DST>\\x", NULL},
                               {CMD_END, NULL, NULL}};
-    // Refuse all six: every box, no folder token.
-    allocations_to_refuse = 6;
     EXPECT_TRUE(run_script(script, NULL, "C:\\dst", "C:\\menu", 0, 0));
     ASSERT_EQ(shown_boxes.size(), 6u);
-    EXPECT_EQ(shown_boxes[0].text, "Failed to allcoate memory for path");
-    EXPECT_EQ(shown_boxes[0].caption, "Error");
-    EXPECT_EQ(shown_boxes[0].type, (uint32_t)MB_OK);
-    EXPECT_EQ(expansions, (std::vector<std::string>{"<none>", "<none>"}));
+    for (const ShownBox& box : shown_boxes) {
+        EXPECT_EQ(box.text, "Failed to allcoate memory for path");
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.type, (uint32_t)MB_OK);
+    }
+    EXPECT_EQ(expansions, (std::vector<std::string>{"<none>", "<none>", "C:\\dst\\x"}));
 }
