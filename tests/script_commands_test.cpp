@@ -347,6 +347,81 @@ TEST_F(Commands, WritePathFileWritesTheTextAndABackslash)
     EXPECT_FALSE(directory_exists(dst + "\\after"));
 }
 
+// ---- File types -----------------------------------------------------------------
+
+// The default value of an HKEY_CLASSES_ROOT key, or "<absent>".
+static std::string class_value(const std::string& key_path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return "<absent>";
+    }
+    char value[1024] = "";
+    DWORD size = sizeof value - 1;
+    DWORD type = 0;
+    LONG result = RegQueryValueExA(key, NULL, NULL, &type, (BYTE*)value, &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no text>";
+}
+
+static void remove_file_type(const std::string& extension, const std::string& type_key)
+{
+    for (const char* sub : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (type_key + sub).c_str());
+    }
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, extension.c_str());
+}
+
+class FileType : public Commands {
+protected:
+    void SetUp() override
+    {
+        Commands::SetUp();
+        TearDown_registry();
+    }
+    void TearDown() override
+    {
+        TearDown_registry();
+        Commands::TearDown();
+    }
+    void TearDown_registry()
+    {
+        remove_file_type(".tvx", "TarnholmTest.save");
+        remove_file_type(".tvy", "TarnholmTest.bad");
+        remove_file_type(".tvz", "TarnholmTest.gap");
+    }
+};
+
+TEST_F(FileType, RegistersTheSixValues)
+{
+    EXPECT_TRUE(run({{CMD_FILE_TYPE, "<DST>\\tnh2main.exe", ".tvx:TarnholmTest.save:Tarnholm saved game"},
+                     {CMD_FILE_TYPE, "<DST>\\tnh2main.exe", ".tvz::TarnholmTest.gap:::Gap:ignored"}}));
+    const std::string program = dst + "\\tnh2main.exe";
+    EXPECT_EQ(class_value(".tvx"), "TarnholmTest.save");
+    EXPECT_EQ(class_value("TarnholmTest.save"), "Tarnholm saved game");
+    EXPECT_EQ(class_value("TarnholmTest.save\\DefaultIcon"), program + ",0");
+    EXPECT_EQ(class_value("TarnholmTest.save\\shell"), "Tarnholm saved game");
+    EXPECT_EQ(class_value("TarnholmTest.save\\shell\\open"), "Tarnholm saved game");
+    EXPECT_EQ(class_value("TarnholmTest.save\\shell\\open\\command"), "\"" + program + "\" %1");
+    // Empty fields are passed over; the description ends at its colon.
+    EXPECT_EQ(class_value(".tvz"), "TarnholmTest.gap");
+    EXPECT_EQ(class_value("TarnholmTest.gap"), "Gap");
+    EXPECT_TRUE(shown_boxes.empty());
+}
+
+TEST_F(FileType, MalformedArgumentStopsTheScriptBeforeWriting)
+{
+    const char* malformed[] = {".tvy", ".tvy:TarnholmTest.bad", ".tvy:TarnholmTest.bad:", ".tvy:::", "ab", "", NULL};
+    for (const char* argument : malformed) {
+        SCOPED_TRACE(argument != NULL ? argument : "NULL");
+        EXPECT_FALSE(run({{CMD_FILE_TYPE, "<DST>\\tnh2main.exe", argument}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
+        EXPECT_EQ(class_value(".tvy"), "<absent>");
+        EXPECT_EQ(class_value("TarnholmTest.bad"), "<absent>");
+        EXPECT_FALSE(directory_exists(dst + "\\after"));
+    }
+    EXPECT_TRUE(shown_boxes.empty());
+}
+
 // ---- Deleting -------------------------------------------------------------------
 
 class Deleting : public Commands {

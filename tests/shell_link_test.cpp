@@ -85,3 +85,53 @@ TEST(ShellLinkOutside, LinkForOutsideReader)
     EXPECT_TRUE(file_exists(directory + "\\Tarnholm Vesk.lnk"));
     CoUninitialize();
 }
+
+// ---- Start-menu folders ----------------------------------------------------------
+
+#define SHELL_FOLDERS "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+
+static std::string programs_folder(void)
+{
+    char path[MAX_PATH] = "";
+    DWORD size = sizeof path;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryValueExA(key, "Programs", NULL, NULL, (BYTE*)path, &size);
+        RegCloseKey(key);
+    }
+    return path;
+}
+
+TEST(StartMenuFolder, CreatedUnderTheProgramsFolder)
+{
+    std::string programs = programs_folder();
+    ASSERT_TRUE(directory_exists(programs)) << programs;
+    std::string folder = programs + "\\Tarnholm Test Folder";
+    remove_all(folder);
+    EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
+    EXPECT_TRUE(directory_exists(folder));
+    EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
+    EXPECT_TRUE(directory_exists(folder));
+    // One level only: a missing parent still gives true, nothing is made.
+    EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Missing\\Inner"));
+    EXPECT_FALSE(directory_exists(programs + "\\Tarnholm Missing"));
+    // A name that does not fit beside the folder is refused, not cut.
+    std::string long_name(800, 'n');
+    EXPECT_FALSE(WINUTILS_create_start_menu_folder(long_name.c_str()));
+    remove_all(folder);
+}
+
+TEST(StartMenuFolder, FailsWithoutTheProgramsValue)
+{
+    std::string programs = programs_folder();
+    ASSERT_FALSE(programs.empty());
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueA(key, "Programs"), ERROR_SUCCESS);
+    bool created = WINUTILS_create_start_menu_folder("Tarnholm Test Folder");
+    RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE*)programs.c_str(), (DWORD)programs.size() + 1);
+    RegCloseKey(key);
+    EXPECT_FALSE(created);
+    EXPECT_FALSE(directory_exists(programs + "\\Tarnholm Test Folder"));
+    EXPECT_EQ(programs_folder(), programs);
+}
