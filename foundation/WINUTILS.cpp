@@ -226,6 +226,31 @@ bool WINUTILS_create_file_link(const char* target, const char* link_file, const 
     return saved;
 }
 
+#define WINUTILS_SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+// The registry's text and a folder name of up to MAX_PATH characters.
+#define WINUTILS_FOLDER_PATH_SIZE (WINUTILS_REGISTRY_TEXT_SIZE + 1 + MAX_PATH)
+
+bool WINUTILS_create_start_menu_folder(const char* name)
+{
+    QBUG_ENTER("WINUTILS_create_start_menu");
+    char path[WINUTILS_FOLDER_PATH_SIZE];
+    if (name == NULL || !WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", path)) {
+        QBUG_TRACE("WINUTILS_create_start_menu_folder: no Programs folder");
+        QBUG_LEAVE("WINUTILS_create_start_menu");
+        return false;
+    }
+    size_t length = strlen(path);
+    int added = snprintf(path + length, sizeof(path) - length, "\\%s", name);
+    if (added < 0 || (size_t)added >= sizeof(path) - length) {
+        QBUG_TRACE("WINUTILS_create_start_menu_folder: folder path does not fit: %s", name);
+        QBUG_LEAVE("WINUTILS_create_start_menu");
+        return false;
+    }
+    CreateDirectoryA(path, NULL);
+    QBUG_LEAVE("WINUTILS_create_start_menu");
+    return true;
+}
+
 // ---- Dialog utilities ------------------------------------------------------
 
 // The text-input dialog's state: set by WINUTILS_get_text_string, read by

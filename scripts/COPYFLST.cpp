@@ -2,16 +2,12 @@
 // paths and the built-in scripts. The command handlers live in COMMANDS.cpp.
 #include "COPYFLST.h"
 #include "installer.h"
+#include "memory.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-// The tracked allocator of the foundation library.
-void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* description,
-                      const char* file, int32_t line);
-bool MEMORY_deallocate(void** variable, const char* file, int32_t line);
 
 // ---- Built-in scripts --------------------------------------------------------
 
@@ -153,7 +149,7 @@ void fill_folder_paths(void)
         path[FOLDER_PATH_SIZE - 1] = '\0';
 
         void* block = MEMORY_allocate(folder->path, FOLDER_PATH_SIZE, 0, "csidl_data[f].csidl_path",
-                                      __FILE_NAME__, __LINE__);
+                                      QBUG_FILE, __LINE__);
         if (block == NULL) {
             script_message_box("Failed to allcoate memory for path", "Error", MB_OK);
         } else {
@@ -176,7 +172,7 @@ static void release_folder_paths(void)
     for (SPECIAL_FOLDER* folder = csidl_data; folder->csidl != FOLDER_TABLE_END; folder++) {
         folder->resolved = false;
         if (folder->path != NULL) {
-            MEMORY_deallocate((void**)&folder->path, __FILE_NAME__, __LINE__);
+            MEMORY_deallocate((void**)&folder->path, QBUG_FILE, __LINE__);
         }
     }
 }

@@ -7,6 +7,7 @@
 
 std::vector<std::string> fake_status_texts;
 int32_t fake_progress_steps;
+void (*fake_status_hook)(const char* text);
 
 struct FAKE_TEXT {
     uint32_t id;
@@ -43,6 +44,9 @@ void update_status(const char* text)
     if (text == NULL) {
         fake_progress_steps++;
     } else {
+        if (fake_status_hook != NULL) {
+            fake_status_hook(text);
+        }
         fake_status_texts.push_back(text);
     }
 }
@@ -51,4 +55,5 @@ void fake_installer_reset(void)
 {
     fake_status_texts.clear();
     fake_progress_steps = 0;
+    fake_status_hook = NULL;
 }

@@ -13,7 +13,10 @@ extern std::vector<std::string> fake_status_texts;
 // The number of update_status(NULL) calls: progress steps.
 extern int32_t fake_progress_steps;
 
-// Forgets what was recorded.
+// Called with every status text before it is recorded; NULL: none.
+extern void (*fake_status_hook)(const char* text);
+
+// Forgets what was recorded and the hook.
 void fake_installer_reset(void);
 
 #endif
