@@ -53,7 +53,7 @@ void update_status(const char* text) {
         TranslateMessage(message);
         DispatchMessageA(message);
     }
-    if (text != NULL) SendDlgItemMessageA(panel, IDC_STATUS_LABEL, WM_SETTEXT, 0, (LPARAM)text);
+    if (text != NULL) SendDlgItemMessageA(panel, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
 }
 
 FOLDER_PATH_FUNCTION load_folder_path_function(void) {
@@ -221,7 +221,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
                                                   state->start_directory);
     if (directory_length == 0 || directory_length >= sizeof state->start_directory)
         state->start_directory[0] = '\0';
-    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALLER));
+    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
     if (icon != NULL) SetClassLongPtrA(state->main_dialog, GCLP_HICON, (LONG_PTR)icon);
     ShowWindow(state->main_dialog, SW_SHOW);
     SetWindowTextA(state->main_dialog, INSTALL_WINDOW_TITLE);
