@@ -210,8 +210,7 @@ void draw_panel_item(HWND window, const DRAWITEMSTRUCT* item) {
         DrawTextA(item->hDC, text, -1, &area, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
         return;
     }
-    // The skin module wants the record as Windows hands it over.
-    WINSKIN_draw_windows_button(window, (DRAWITEMSTRUCT*)item, 4, installer_state.button_bitmap);
+    WINSKIN_draw_windows_button(window, item, 4, installer_state.button_bitmap);
     SetBkMode(item->hDC, TRANSPARENT);
     SetTextColor(item->hDC, (item->itemState & ODS_SELECTED) ? LABEL_BACKGROUND : TEXT_WHITE);
     DrawTextA(item->hDC, text, -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
