@@ -111,10 +111,7 @@ static bool has_probe_files(const char* directory) {
     return true;
 }
 
-// Sets install_dir to the first candidate whose files are all there: the
-// registered "InstallDir" (one trailing backslash removed), then the setup
-// default directory, which is also the fallback.
-static void find_existing_installation(void) {
+void find_existing_installation(void) {
     char registered[INSTALL_PATH_SIZE];
     bool found = WINUTILS_get_registry_entry(2, INSTALL_PRODUCT_KEY, "InstallDir", registered);
     if (found) {
