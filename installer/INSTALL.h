@@ -68,6 +68,12 @@ FOLDER_PATH_FUNCTION load_folder_path_function(void);
 // creates the entry.
 void repoint_uninstall_string(void);
 
+// Sets install_dir to the first candidate whose three files all open: the
+// registered "InstallDir" (one trailing backslash removed), then the setup
+// default directory under program_files_folder, which is also the fallback.
+// A candidate too long for its probe paths counts as missing.
+void find_existing_installation(void);
+
 // Formats into a fixed field. False, with the field emptied, when the text
 // does not fit: callers then leave the path unused.
 bool format_path(char* field, size_t size, const char* format, ...)

@@ -45,14 +45,14 @@ void show_not_installed_screen(void) {
         {IDC_PLAY, IDS_PLAY, 1, 0},
         {IDC_INSTALL_REMOVE, IDS_INSTALL, 1, 1},
         {IDC_DIRECTX, IDS_INSTALL_DIRECTX, 0, 1},
-        {IDC_README, IDS_README, 1, 1},
-        {IDC_EXIT, IDS_EXIT, 1, 1},
+        {IDC_README, IDS_READ_HELP, 1, 1},
+        {IDC_EXIT, IDS_EXIT_SETUP, 1, 1},
         {IDC_PATH_PROMPT, 0, 0, NOT_TOUCHED},
         {IDC_INSTALL_DIR, 0, 0, NOT_TOUCHED},
-        {IDOK, 0, 0, NOT_TOUCHED},
+        {IDC_OK, 0, 0, NOT_TOUCHED},
         {IDC_CANCEL, 0, 0, NOT_TOUCHED},
-        {IDC_WORKING_LABEL, 0, 0, NOT_TOUCHED},
-        {IDC_STATUS_LABEL, 0, 0, NOT_TOUCHED},
+        {IDC_WORKING_TEXT, 0, 0, NOT_TOUCHED},
+        {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 0, NOT_TOUCHED},
     };
     apply_screen(cells, sizeof cells / sizeof cells[0]);
@@ -63,14 +63,14 @@ void show_installed_screen(void) {
         {IDC_PLAY, IDS_PLAY, 0, 1},
         {IDC_INSTALL_REMOVE, IDS_REMOVE, 1, NOT_TOUCHED},
         {IDC_DIRECTX, IDS_INSTALL_DIRECTX, 0, 1},
-        {IDC_README, IDS_README, 1, NOT_TOUCHED},
-        {IDC_EXIT, IDS_EXIT, 1, NOT_TOUCHED},
+        {IDC_README, IDS_READ_HELP, 1, NOT_TOUCHED},
+        {IDC_EXIT, IDS_EXIT_SETUP, 1, NOT_TOUCHED},
         {IDC_PATH_PROMPT, 0, 0, NOT_TOUCHED},
         {IDC_INSTALL_DIR, 0, 0, NOT_TOUCHED},
-        {IDOK, 0, 0, NOT_TOUCHED},
+        {IDC_OK, 0, 0, NOT_TOUCHED},
         {IDC_CANCEL, 0, 0, NOT_TOUCHED},
-        {IDC_WORKING_LABEL, 0, 0, NOT_TOUCHED},
-        {IDC_STATUS_LABEL, 0, 0, NOT_TOUCHED},
+        {IDC_WORKING_TEXT, 0, 0, NOT_TOUCHED},
+        {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 0, NOT_TOUCHED},
     };
     apply_screen(cells, sizeof cells / sizeof cells[0]);
@@ -81,13 +81,13 @@ void show_remove_screen(void) {
         {IDC_PLAY, IDS_PLAY, 1, 0},
         {IDC_INSTALL_REMOVE, IDS_REMOVE, 1, NOT_TOUCHED},
         {IDC_DIRECTX, IDS_INSTALL_DIRECTX, 1, 0},
-        {IDC_README, IDS_README, 1, 0},
-        {IDC_EXIT, IDS_EXIT, 1, NOT_TOUCHED},
+        {IDC_README, IDS_READ_HELP, 1, 0},
+        {IDC_EXIT, IDS_EXIT_SETUP, 1, NOT_TOUCHED},
         {IDC_PATH_PROMPT, 0, 0, NOT_TOUCHED},
         {IDC_INSTALL_DIR, 0, 0, NOT_TOUCHED},
-        {IDOK, 0, 0, NOT_TOUCHED},
-        {IDC_WORKING_LABEL, 0, 0, NOT_TOUCHED},
-        {IDC_STATUS_LABEL, 0, 0, NOT_TOUCHED},
+        {IDC_OK, 0, 0, NOT_TOUCHED},
+        {IDC_WORKING_TEXT, 0, 0, NOT_TOUCHED},
+        {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 0, NOT_TOUCHED},
     };
     apply_screen(cells, sizeof cells / sizeof cells[0]);
@@ -95,7 +95,7 @@ void show_remove_screen(void) {
 
 void show_path_screen(void) {
     char name[INSTALL_PATH_SIZE];
-    load_text(IDS_INSTALL_DIR_NAME, name, sizeof name);
+    load_text(IDS_DIRECTORY_NAME, name, sizeof name);
     // Both parts fit (259 + 1 + a short name); a suggestion that would not
     // fit leaves the field empty, which Ok refuses.
     format_path(installer_state.install_dir, sizeof installer_state.install_dir, "%s\\%s",
@@ -106,12 +106,12 @@ void show_path_screen(void) {
         {IDC_DIRECTX, 0, 0, 1},
         {IDC_README, 0, 0, NOT_TOUCHED},
         {IDC_EXIT, 0, 0, NOT_TOUCHED},
-        {IDC_PATH_PROMPT, IDS_PATH_PROMPT, 1, NOT_TOUCHED},
+        {IDC_PATH_PROMPT, IDS_TYPE_INSTALL_DIR, 1, NOT_TOUCHED},
         {IDC_INSTALL_DIR, 0, 1, NOT_TOUCHED},
-        {IDOK, 0, 1, NOT_TOUCHED},
+        {IDC_OK, 0, 1, NOT_TOUCHED},
         {IDC_CANCEL, 0, 1, NOT_TOUCHED},
-        {IDC_WORKING_LABEL, 0, 0, NOT_TOUCHED},
-        {IDC_STATUS_LABEL, 0, 0, NOT_TOUCHED},
+        {IDC_WORKING_TEXT, 0, 0, NOT_TOUCHED},
+        {IDC_STATUS, 0, 0, NOT_TOUCHED},
     };
     apply_screen(cells, sizeof cells / sizeof cells[0]);
     // The edit control's change notification copies the text back.
@@ -127,8 +127,8 @@ void show_working_screen(void) {
         {IDC_EXIT, 0, 0, NOT_TOUCHED},
         {IDC_PATH_PROMPT, 0, 0, NOT_TOUCHED},
         {IDC_INSTALL_DIR, 0, 0, NOT_TOUCHED},
-        {IDC_WORKING_LABEL, IDS_INSTALLING, 1, NOT_TOUCHED},
-        {IDC_STATUS_LABEL, 0, 0, NOT_TOUCHED},
+        {IDC_WORKING_TEXT, IDS_INSTALLING, 1, NOT_TOUCHED},
+        {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 1, NOT_TOUCHED},
     };
     apply_screen(cells, sizeof cells / sizeof cells[0]);
@@ -191,8 +191,8 @@ void paint_background(HWND window) {
 }
 
 static bool is_label(UINT control) {
-    return control == IDC_PATH_PROMPT || control == IDC_WORKING_LABEL ||
-           control == IDC_STATUS_LABEL;
+    return control == IDC_PATH_PROMPT || control == IDC_WORKING_TEXT ||
+           control == IDC_STATUS;
 }
 
 void draw_panel_item(HWND window, const DRAWITEMSTRUCT* item) {
@@ -210,8 +210,7 @@ void draw_panel_item(HWND window, const DRAWITEMSTRUCT* item) {
         DrawTextA(item->hDC, text, -1, &area, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
         return;
     }
-    // The skin module wants the record as Windows hands it over.
-    WINSKIN_draw_windows_button(window, (DRAWITEMSTRUCT*)item, 4, installer_state.button_bitmap);
+    WINSKIN_draw_windows_button(window, item, 4, installer_state.button_bitmap);
     SetBkMode(item->hDC, TRANSPARENT);
     SetTextColor(item->hDC, (item->itemState & ODS_SELECTED) ? LABEL_BACKGROUND : TEXT_WHITE);
     DrawTextA(item->hDC, text, -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
@@ -228,7 +227,7 @@ static void show_readme(HWND window) {
     }
     char error[INSTALL_PATH_SIZE], caption[INSTALL_PATH_SIZE], text[INSTALL_PATH_SIZE + 16];
     load_text(IDS_ERROR_OPENING_FILE, error, sizeof error);
-    load_text(IDS_ERROR_CAPTION, caption, sizeof caption);
+    load_text(IDS_ERROR, caption, sizeof caption);
     snprintf(text, sizeof text, "%s readme.txt", error);
     MessageBoxA(window, text, caption, MB_OK);
 }
@@ -240,8 +239,8 @@ static void on_ok(HWND window) {
     LRESULT length = SendDlgItemMessageA(window, IDC_INSTALL_DIR, WM_GETTEXTLENGTH, 0, 0);
     if (length > INSTALL_DIR_LIMIT) {
         char text[INSTALL_PATH_SIZE], caption[INSTALL_PATH_SIZE];
-        load_text(IDS_INVALID_DIRECTORY, text, sizeof text);
-        load_text(IDS_WARNING_CAPTION, caption, sizeof caption);
+        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
+        load_text(IDS_WARNING, caption, sizeof caption);
         MessageBoxA(window, text, caption, MB_OK | MB_ICONINFORMATION);
         return;
     }
@@ -263,7 +262,7 @@ static bool on_path_screen(void) {
 
 static void on_command(HWND window, UINT control) {
     switch (control) {
-    case IDOK:
+    case IDC_OK:
         if (on_path_screen()) on_ok(window);
         break;
     case IDC_INSTALL_REMOVE:

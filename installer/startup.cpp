@@ -53,7 +53,7 @@ void update_status(const char* text) {
         TranslateMessage(message);
         DispatchMessageA(message);
     }
-    if (text != NULL) SendDlgItemMessageA(panel, IDC_STATUS_LABEL, WM_SETTEXT, 0, (LPARAM)text);
+    if (text != NULL) SendDlgItemMessageA(panel, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
 }
 
 FOLDER_PATH_FUNCTION load_folder_path_function(void) {
@@ -111,10 +111,7 @@ static bool has_probe_files(const char* directory) {
     return true;
 }
 
-// Sets install_dir to the first candidate whose files are all there: the
-// registered "InstallDir" (one trailing backslash removed), then the setup
-// default directory, which is also the fallback.
-static void find_existing_installation(void) {
+void find_existing_installation(void) {
     char registered[INSTALL_PATH_SIZE];
     bool found = WINUTILS_get_registry_entry(2, INSTALL_PRODUCT_KEY, "InstallDir", registered);
     if (found) {
@@ -221,7 +218,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
                                                   state->start_directory);
     if (directory_length == 0 || directory_length >= sizeof state->start_directory)
         state->start_directory[0] = '\0';
-    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALLER));
+    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
     if (icon != NULL) SetClassLongPtrA(state->main_dialog, GCLP_HICON, (LONG_PTR)icon);
     ShowWindow(state->main_dialog, SW_SHOW);
     SetWindowTextA(state->main_dialog, INSTALL_WINDOW_TITLE);

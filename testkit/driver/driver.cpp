@@ -8,34 +8,12 @@
 #define POLL_MS 50
 #define MESSAGE_BOX_TEXT 0xFFFF
 #define ANSWER_TIMEOUT_MS 5000
+#define CLICK_TIMEOUT_MS 1000
 
 // ---- Processes -------------------------------------------------------------
 
-// The inherited environment with name=value put in, as a block for
-// CreateProcessA. NULL when extra is NULL (inherit unchanged); the caller
-// frees the block.
-static char* build_environment(const char* extra) {
-    if (extra == NULL) return NULL;
-    const char* equals = strchr(extra, '=');
-    size_t name_length = equals ? (size_t)(equals - extra) + 1 : strlen(extra);
-    char* current = GetEnvironmentStringsA();
-    size_t total = strlen(extra) + 2;
-    for (const char* entry = current; *entry; entry += strlen(entry) + 1) total += strlen(entry) + 1;
-    char* block = (char*)calloc(total, 1);
-    char* out = block;
-    for (const char* entry = current; *entry; entry += strlen(entry) + 1) {
-        if (_strnicmp(entry, extra, name_length) == 0) continue;
-        size_t length = strlen(entry) + 1;
-        memcpy(out, entry, length);
-        out += length;
-    }
-    memcpy(out, extra, strlen(extra) + 1);
-    FreeEnvironmentStringsA(current);
-    return block;
-}
-
 bool DRIVER_start(const char* program, const char* arguments, const char* directory,
-                  const char* extra_environment, DRIVER_PROCESS* process) {
+                  DRIVER_PROCESS* process) {
     memset(process, 0, sizeof *process);
     char command[2048];
     int length = arguments ? snprintf(command, sizeof command, "\"%s\" %s", program, arguments)
@@ -44,10 +22,8 @@ bool DRIVER_start(const char* program, const char* arguments, const char* direct
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    char* environment = build_environment(extra_environment);
-    BOOL created = CreateProcessA(program, command, NULL, NULL, FALSE, 0, environment, directory,
-                                  &startup, &process->information);
-    free(environment);
+    BOOL created = CreateProcessA(program, command, NULL, NULL, FALSE, 0, NULL, directory, &startup,
+                                  &process->information);
     process->started = created != FALSE;
     return process->started;
 }
@@ -190,14 +166,25 @@ bool DRIVER_answer(HWND box, int button) {
 
 // ---- Controls --------------------------------------------------------------
 
+// Sent, not posted: sent messages overtake posted ones, so only a send
+// tells when the program has handled the click. A click that opens a modal
+// box or ends the program does not return in time; that is no failure.
+static void send_briefly(HWND window, UINT message, WPARAM first, LPARAM second) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, first, second, SMTO_NORMAL, CLICK_TIMEOUT_MS, &result);
+}
+
 bool DRIVER_click(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
-    return control != NULL && PostMessageA(control, BM_CLICK, 0, 0) != 0;
+    if (control == NULL) return false;
+    send_briefly(control, BM_CLICK, 0, 0);
+    return true;
 }
 
 bool DRIVER_command(HWND dialog, int id) {
-    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                        (LPARAM)GetDlgItem(dialog, id)) != 0;
+    if (!IsWindow(dialog)) return false;
+    send_briefly(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+    return true;
 }
 
 bool DRIVER_set_text(HWND dialog, int id, const char* text) {

@@ -26,11 +26,10 @@ struct DRIVER_PROCESS {
 // ---- Processes -------------------------------------------------------------
 
 // Starts program with the command line "\"program\" arguments" (program
-// alone when arguments is NULL) in directory. extra_environment, when not
-// NULL, is one "NAME=VALUE" added to (or replacing in) the inherited
-// environment. False when the process could not be created.
+// alone when arguments is NULL) in directory. False when the process could
+// not be created.
 bool DRIVER_start(const char* program, const char* arguments, const char* directory,
-                  const char* extra_environment, DRIVER_PROCESS* process);
+                  DRIVER_PROCESS* process);
 // Waits up to timeout_ms for the process to end. True with its exit code
 // when it ended; false when it is still running.
 bool DRIVER_wait_exit(DRIVER_PROCESS* process, uint32_t timeout_ms, uint32_t* exit_code);
@@ -64,10 +63,12 @@ bool DRIVER_answer(HWND box, int button);
 
 // ---- Controls --------------------------------------------------------------
 
-// Clicks control id as the mouse would (BM_CLICK, posted: the click may open
-// a modal box). Use DRIVER_settle to wait until the program has handled it.
+// Clicks control id as the mouse would (BM_CLICK). Returns once the program
+// has handled the click, or after a second when the click opened a modal box
+// or ended the program. False when there is no such control.
 bool DRIVER_click(HWND dialog, int id);
-// Posts WM_COMMAND with id, as a control of that id would send it.
+// Sends WM_COMMAND with id, as a control of that id would; returns as
+// DRIVER_click does.
 bool DRIVER_command(HWND dialog, int id);
 // Sets the control's text (WM_SETTEXT; an edit control then sends EN_CHANGE).
 bool DRIVER_set_text(HWND dialog, int id, const char* text);
@@ -76,8 +77,8 @@ bool DRIVER_control_text(HWND dialog, int id, char* text, int size);
 // The control's own visibility bit (not its parent's) and enabled state.
 bool DRIVER_is_shown(HWND dialog, int id);
 bool DRIVER_is_enabled(HWND dialog, int id);
-// Returns once the window's thread has handled everything posted to it so
-// far (or is waiting in a modal loop). False when it did not answer in time.
+// Returns once the window's thread answers a sent message (it may be inside a
+// modal loop). False when it did not answer in time.
 bool DRIVER_settle(HWND window);
 
 // ---- Pixels ----------------------------------------------------------------
