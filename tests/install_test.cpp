@@ -231,7 +231,7 @@ protected:
 
     // Starts the installer, presses Install and waits for the path screen.
     void open_path_screen() {
-        ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, NULL, &installer));
+        ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, &installer));
         panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
         ASSERT_NE(panel, (HWND)NULL) << "no panel";
         ASSERT_TRUE(wait_until([&] { return DRIVER_is_shown(panel, IDC_INSTALL_REMOVE); })) << "no start screen";

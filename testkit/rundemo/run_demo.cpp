@@ -28,7 +28,7 @@ static void picture(HWND window, bool with_frame, const char* name) {
 int main(int argc, char** argv) {
     setvbuf(stdout, NULL, _IONBF, 0);
     DRIVER_PROCESS installer;
-    if (!DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, NULL, &installer)) {
+    if (!DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, &installer)) {
         printf("error: cannot start %s\n", DRIVER_INSTALLER);
         return 1;
     }
