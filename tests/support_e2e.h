@@ -15,16 +15,25 @@
 class InstallerCase : public ::testing::Test {
 protected:
     DRIVER_PROCESS installer = {};
+    DRIVER_PROCESS other = {};  // a second copy, when a case starts one
     HWND panel = NULL;
 
+    // Installers that an aborted run left behind would hold the mutex.
+    static void kill_leftovers() {
+        DRIVER_kill_program("tarnholm_patch.exe");
+        DRIVER_kill_program("Tarnholm Vesk remove.exe");
+        DRIVER_kill_program("notepad.exe");
+    }
+
     void SetUp() override {
-        DRIVER_kill_windows_of_class("Notepad");
+        kill_leftovers();
         ASSERT_TRUE(FOOTPRINT_reset()) << "the previous case left traces that cannot be removed";
     }
 
     void TearDown() override {
         DRIVER_stop(&installer);
-        DRIVER_kill_windows_of_class("Notepad");
+        DRIVER_stop(&other);
+        kill_leftovers();
     }
 
     // Starts the installer from directory (the patch folder by default) and

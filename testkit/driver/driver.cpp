@@ -1,6 +1,8 @@
 // DRIVER: the Win32 UI driver for end-to-end tests and the run command.
 #include "driver.h"
 
+#include <tlhelp32.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,37 +54,22 @@ void DRIVER_stop(DRIVER_PROCESS* process) {
     process->started = false;
 }
 
-struct ClassSearch {
-    const char* class_name;
-    DWORD process_ids[16];
-    int count;
-};
-
-static BOOL CALLBACK collect_class_owner(HWND window, LPARAM parameter) {
-    ClassSearch* search = (ClassSearch*)parameter;
-    char name[128];
-    if (GetClassNameA(window, name, sizeof name) && strcmp(name, search->class_name) == 0 &&
-        search->count < 16) {
-        DWORD process_id = 0;
-        GetWindowThreadProcessId(window, &process_id);
-        search->process_ids[search->count++] = process_id;
-    }
-    return TRUE;
-}
-
-void DRIVER_kill_windows_of_class(const char* class_name) {
-    ClassSearch search;
-    memset(&search, 0, sizeof search);
-    search.class_name = class_name;
-    EnumWindows(collect_class_owner, (LPARAM)&search);
-    for (int i = 0; i < search.count; i++) {
-        if (search.process_ids[i] == GetCurrentProcessId()) continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, search.process_ids[i]);
+void DRIVER_kill_program(const char* file_name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const char* name = strrchr(entry.szExeFile, '\\');
+        name = name ? name + 1 : entry.szExeFile;
+        if (_stricmp(name, file_name) != 0 || entry.th32ProcessID == GetCurrentProcessId()) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (process == NULL) continue;
         TerminateProcess(process, 99);
         WaitForSingleObject(process, DRIVER_TIMEOUT_MS);
         CloseHandle(process);
     }
+    CloseHandle(snapshot);
 }
 
 // ---- Windows ---------------------------------------------------------------

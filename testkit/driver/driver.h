@@ -38,9 +38,10 @@ bool DRIVER_is_running(DRIVER_PROCESS* process);
 // Kills the process if it still runs, waits for its end and closes the
 // handles. Safe to call twice and on a process that never started.
 void DRIVER_stop(DRIVER_PROCESS* process);
-// Kills every process that owns a top-level window with this class name
-// (for programs the driven program starts itself, such as an editor).
-void DRIVER_kill_windows_of_class(const char* class_name);
+// Kills every process of the machine whose program file is named file_name
+// ("notepad.exe"): what an earlier, aborted run or the driven program itself
+// left running.
+void DRIVER_kill_program(const char* file_name);
 
 // ---- Windows ---------------------------------------------------------------
 
