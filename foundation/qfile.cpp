@@ -514,8 +514,11 @@ static bool qfile_find_below(const char* name, char* out, uint32_t out_size, con
     bool found = false;
     out[0] = '\0';
     for (uint32_t n = node; length > 0 && n != QFILE_NO_NODE && !found; n = tree[n].next) {
+        // Same length and characters; most names differ in their first few.
         const char* node_name = tree[n].name;
-        if (strlen(node_name) != length || memcmp(node_name, start, length) != 0) continue;
+        size_t same = 0;
+        while (same < length && node_name[same] == start[same]) same++;
+        if (same != length || node_name[length] != '\0') continue;
         if (length + 1 > out_size) break;  // cannot even hold this component
         if (last_component) {
             memcpy(out, node_name, length + 1);
