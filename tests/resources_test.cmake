@@ -1,0 +1,2 @@
+# The resource test reads the installer's resources from its own module.
+target_link_libraries(${name} PRIVATE installer_resources version comctl32)
