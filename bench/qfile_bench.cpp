@@ -15,14 +15,9 @@
 
 #include <windows.h>
 
+#include "memory.h"
 #include "qbug.h"
 #include "qfile.h"
-
-#if __has_include("../foundation/memory.cpp")
-#include "memory.h"
-#else
-#include "../tests/qfile_memory_double.cpp"
-#endif
 
 static const int DIRECTORIES = 50;
 static const int FILES_PER_DIRECTORY = 1000;  // 50,000 files

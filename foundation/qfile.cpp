@@ -9,14 +9,6 @@
 #include "walker.h"
 #include "memory.h"
 
-// The tracked allocator's calls (identical to its header's declarations).
-void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* description,
-                      const char* file, int32_t line);
-bool MEMORY_deallocate(void** variable, const char* file, int32_t line);
-void* MEMORY_reallocate(void* pointer, int32_t new_size);
-
-#define QFILE_FILL_ZERO 1  // allocator fill mode: every byte 0
-
 QFILE_DETAILS local_qfile_details;
 
 // ---------------------------------------------------------------------------
@@ -130,7 +122,7 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     int64_t bytes = (int64_t)d->search_path_count * (int64_t)sizeof(QFILE_SEARCH_PATH);
     if (bytes > 0 && bytes <= INT32_MAX) {
         d->search_paths = (QFILE_SEARCH_PATH*)MEMORY_allocate(
-            d->search_paths, (int32_t)bytes, QFILE_FILL_ZERO, "QFILE: local_qfile_details.search_paths",
+            d->search_paths, (int32_t)bytes, MEMORY_FILL_ZERO, "QFILE: local_qfile_details.search_paths",
             QBUG_FILE, __LINE__);
     }
     if (d->search_paths == NULL) {
@@ -152,7 +144,7 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     // could not read, so it does not become active.
     if (d->chunk_size > 0 && d->chunk_size <= INT32_MAX) {
         d->chunck_buffer = (uint8_t*)MEMORY_allocate(d->chunck_buffer, (int32_t)d->chunk_size,
-                                                     QFILE_FILL_ZERO, "QFILE: chunck_buffer",
+                                                     MEMORY_FILL_ZERO, "QFILE: chunck_buffer",
                                                      QBUG_FILE, __LINE__);
     }
     if (d->chunck_buffer == NULL) {
@@ -318,7 +310,7 @@ bool qfile_allocate_file_tree(QFILE_SEARCH_PATH* slot) {
     slot->count = 0;
     int64_t bytes = (int64_t)slot->capacity * (int64_t)sizeof(QFILE_TREE_NODE);
     if (bytes > 0 && bytes <= INT32_MAX) {
-        slot->file_tree = (QFILE_TREE_NODE*)MEMORY_allocate(slot->file_tree, (int32_t)bytes, QFILE_FILL_ZERO,
+        slot->file_tree = (QFILE_TREE_NODE*)MEMORY_allocate(slot->file_tree, (int32_t)bytes, MEMORY_FILL_ZERO,
                                                             "QFILE: tree_details->file_tree", QBUG_FILE,
                                                             __LINE__);
     }
@@ -748,7 +740,7 @@ void* QFILE_allocate_and_read_file(const char* name, void* previous, uint32_t* s
         QBUG_LEAVE(__func__);
         return NULL;
     }
-    void* block = MEMORY_allocate(previous, (int32_t)size, QFILE_FILL_ZERO, "QFILE_allocate_and_read_file",
+    void* block = MEMORY_allocate(previous, (int32_t)size, MEMORY_FILL_ZERO, "QFILE_allocate_and_read_file",
                                   QBUG_FILE, __LINE__);
     if (block == NULL) {
         QBUG_TRACE("QFILE_allocate_and_read_file: Failed to allocate memory");

@@ -1,8 +1,6 @@
-# Until the library carries the tracked allocator, the file-access tests link
-# a stand-in with the same calls.
-if(NOT EXISTS ${CMAKE_SOURCE_DIR}/foundation/memory.cpp)
-  target_sources(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/qfile_memory_double.cpp)
-endif()
+# Out-of-memory paths: every malloc/realloc/free goes through the failing heap
+# of tests/support.
+target_link_options(${name} PRIVATE -Wl,--wrap=malloc -Wl,--wrap=realloc -Wl,--wrap=free)
 
 # The 20,000-file directory of the tree test. Made on the host side once per
 # build directory: Wine checks every new name against the whole directory, so

@@ -12,12 +12,10 @@
 
 #include <windows.h>
 
+#include "failing_heap.h"
+#include "memory.h"
 #include "qbug.h"
 #include "qfile.h"
-
-bool MEMORY_initialise(void);
-bool MEMORY_deinitialise(void);
-bool MEMORY_deallocate(void** variable, const char* file, int32_t line);
 
 // --- Files --------------------------------------------------------------
 
@@ -497,6 +495,30 @@ TEST_F(Qfile, TwentyThousandFileDirectoryResolvesThroughItsTree) {
     std::string dump = dump_of(slot.file_tree, 0, 0);
     EXPECT_EQ((int)std::count(dump.begin(), dump.end(), '\n'), FILES + 2);
     EXPECT_NE(dump.find("zz\n\tinner.dat\n"), std::string::npos);
+}
+
+// Every heap call of initialising and building failing in turn: each failure
+// is refused cleanly (nothing leaks, no half tree passes for whole), and a
+// run without a failure finds the file.
+TEST_F(Qfile, EachAllocationFailingInTurnIsRefusedCleanly) {
+    make_data_directory();
+    QFILE_SETTINGS settings = default_settings();
+    settings.initial_tree_capacity = 2;  // the build grows the tree four times
+    settings.tree_growth_step = 2;
+    for (int32_t n = 0; n < 100; n++) {
+        FAILING_HEAP_fail_after(n);
+        bool initialised = QFILE_initialise(&settings);
+        bool built = initialised && QFILE_add_search_path("ws\\data") == 0 && QFILE_build_file_tree(0);
+        const char* found = built ? QFILE_make_full_path("sub\\deep.dat") : NULL;
+        bool failed = FAILING_HEAP_failed();
+        FAILING_HEAP_fail_after(-1);
+        EXPECT_EQ(built, !failed) << "failure after " << n << " heap calls";
+        if (built) EXPECT_EQ(text_or_null(found), "ws\\data\\sub\\deep.dat") << n;
+        QFILE_deinitialise();
+        EXPECT_TRUE(MEMORY_check_all()) << n;
+        if (!failed) break;
+    }
+    EXPECT_FALSE(FAILING_HEAP_failed());
 }
 
 // Far longer sibling chains than any directory listing here: look-up and
