@@ -352,6 +352,7 @@ int32_t qfile_add_entry_to_file_tree(QFILE_SEARCH_PATH* slot, const char* name) 
         QBUG_LEAVE(__func__);
         return -1;
     }
+    QBUG_ASSERT(slot->count < slot->capacity);
     QFILE_TREE_NODE* node = &slot->file_tree[slot->count];
     qfile_copy_string(node->name, name, QFILE_NAME_SIZE);
     node->next = QFILE_NO_NODE;
@@ -397,6 +398,7 @@ void qfile_file_tree_callback_function(const char* path, int32_t kind) {
     char copy[QFILE_PATH_SIZE];
     char component[QFILE_NAME_SIZE];
     QFILE_SEARCH_PATH* slot = NULL;
+    QBUG_ASSERT(kind == WALK_FILE || kind == WALK_DIRECTORY || kind == WALK_TICK);
     if (kind == WALK_TICK || path == NULL || d->search_paths == NULL) {
         QBUG_LEAVE(__func__);
         return;
@@ -532,6 +534,8 @@ static bool qfile_find_below(const char* name, char* out, uint32_t out_size, con
 bool qfile_find_full_path(const char* name, char* out, const QFILE_TREE_NODE* tree, uint32_t node) {
     QBUG_ENTER(__func__);
     bool found = false;
+    QBUG_ASSERT(out != NULL);
+    QBUG_ASSERT(tree != NULL);
     if (name != NULL && name[0] != '\0' && out != NULL && tree != NULL) {
         found = qfile_find_below(name, out, QFILE_PATH_SIZE, tree, node);
     }
@@ -775,6 +779,7 @@ uint32_t qfile_chunk_fread(void* destination, uint32_t size, uint32_t count, FIL
     uint64_t wanted = (uint64_t)size * count;
     if (wanted > UINT32_MAX) wanted = UINT32_MAX;
     // Never more per read than the buffer holds.
+    QBUG_ASSERT(chunk <= d->chunk_size);
     if (chunk > d->chunk_size) chunk = d->chunk_size;
     uint32_t total = 0;
     while (total < wanted) {
