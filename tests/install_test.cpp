@@ -205,8 +205,16 @@ protected:
     char programs[MAX_PATH] = "";
     char desktop[MAX_PATH] = "";
 
+    // What an aborted case left running would hold the mutex or go on
+    // writing into the setup default directory.
+    static void kill_leftovers() {
+        DRIVER_kill_program("tarnholm_patch.exe");
+        DRIVER_kill_program("setup.exe");
+    }
+
     void SetUp() override {
         CoInitialize(NULL);
+        kill_leftovers();
         ASSERT_TRUE(FOOTPRINT_reset());
         ASSERT_TRUE(FOOTPRINT_windows_directory(windows));
         ASSERT_TRUE(FOOTPRINT_setup_default_directory(setup_default));
@@ -223,6 +231,7 @@ protected:
 
     void TearDown() override {
         DRIVER_stop(&installer);
+        kill_leftovers();
         EXPECT_EQ(contents(SENTINEL), "keep");
         insert_cd(CD_DRIVE_D, NULL);
         insert_cd(CD_DRIVE_E, NULL);
