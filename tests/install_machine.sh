@@ -8,7 +8,8 @@
 # Master CDs (the cases "insert" one by copying it to BUILD/machine/cd-d or
 # cd-e, drives D: and E:):
 #   full      set-up program, *.rra files, a file held open for 8 s, 3 s of writing
-#   plain     set-up program, 1 s of writing, nothing that stays behind
+#   plain     set-up program, a file held open for 6 s, 1 s of writing,
+#             nothing that stays behind
 #   nosetup   the game without a set-up program
 #   nopatch   the game with the no-patch marker
 # Drives with a known amount of free space:
@@ -30,7 +31,8 @@ case "$action" in
     mkdir -p "$build/cds"
     "$make_cd" "$build/cds/full" --setup "$setup_exe" --rra --milliseconds 3000 \
                --hold data/maps/big.map --hold-ms 8000
-    "$make_cd" "$build/cds/plain" --setup "$setup_exe" --milliseconds 1000
+    "$make_cd" "$build/cds/plain" --setup "$setup_exe" --milliseconds 1000 \
+               --hold data/maps/big.map --hold-ms 6000
     "$make_cd" "$build/cds/nosetup"
     "$make_cd" "$build/cds/nopatch" --setup "$setup_exe" --no-patch
     # The links are read from outside as well, with the host's lnkinfo,

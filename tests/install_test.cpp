@@ -395,8 +395,9 @@ TEST_F(InstallFlow, TwoCdsTheFirstDriveWins) {
 }
 
 // No CD at first: Cancel ends the installer; OK after the CD went into E:
-// finds it there and installs a clean game: every file moved, the setup
-// default directory gone, no desktop link made.
+// finds it there and installs a clean game on the same drive (files are
+// renamed; one is held open by the set-up program across a poll): every
+// file moved whole, the setup default directory gone, no desktop link made.
 TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\clean"));
@@ -459,8 +460,9 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_FALSE(DRIVER_is_shown(panel, IDC_OK));
     EXPECT_FALSE(DRIVER_is_shown(panel, IDC_CANCEL));
     EXPECT_FALSE(DRIVER_is_shown(panel, IDC_PATH_PROMPT));
+    // The panel answers only between its polling sleeps.
     char working[512] = "";
-    DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working);
+    EXPECT_TRUE(wait_until([&] { return DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working); }));
     EXPECT_TRUE(strcmp(working, WORKING) == 0 || strncmp(working, "Processing ", 11) == 0) << working;
 
     ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT", IDOK, 90000));
