@@ -279,31 +279,37 @@ void WINUTILS_set_dialog_instance(void* instance) {
 // The text-input dialog: the prompt and default answer in, the answer out
 // on OK; Cancel and Close end the process, as the dialog's contract says.
 static INT_PTR CALLBACK winutils_text_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    QBUG_ENTER("winutils_text_procedure");
+    INT_PTR handled = FALSE;
     switch (message) {
     case WM_INITDIALOG:
         SendDlgItemMessageA(dialog, WINUTILS_TEXT_PROMPT, WM_SETTEXT, 0, (LPARAM)winutils_text_prompt);
         SendDlgItemMessageA(dialog, WINUTILS_TEXT_ANSWER, WM_SETTEXT, 0, (LPARAM)winutils_text_buffer);
         SetFocus(GetDlgItem(dialog, WINUTILS_TEXT_ANSWER));
         SetWindowTextA(dialog, winutils_text_title);
-        return TRUE;
+        handled = TRUE;
+        break;
     case WM_COMMAND:
         if (LOWORD(wparam) == IDOK) {
             GetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, winutils_text_buffer, winutils_text_size);
             EndDialog(dialog, IDOK);
-            return TRUE;
-        }
-        if (LOWORD(wparam) == IDCANCEL) {
+            handled = TRUE;
+        } else if (LOWORD(wparam) == IDCANCEL) {
             EndDialog(dialog, IDCANCEL);
+            QBUG_LEAVE("winutils_text_procedure");
             ExitProcess((UINT)-1);
         }
-        return FALSE;
+        break;
     case WM_CLOSE:
         PostQuitMessage(0);
         EndDialog(dialog, IDCANCEL);
+        QBUG_LEAVE("winutils_text_procedure");
         ExitProcess((UINT)-1);
     default:
-        return FALSE;
+        break;
     }
+    QBUG_LEAVE("winutils_text_procedure");
+    return handled;
 }
 
 int32_t WINUTILS_get_text_string(const char* title, const char* prompt, char* buffer, int32_t size) {
@@ -422,15 +428,20 @@ void WINUTILS_process_messages(void) {
 }
 
 static bool winutils_is_separator(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    QBUG_ENTER("winutils_is_separator");
+    bool separator = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    QBUG_LEAVE("winutils_is_separator");
+    return separator;
 }
 
 // Adds a word to the list, past its leading quotes and blanks; never beyond
 // the counted size.
 static void winutils_add_word(char** words, int32_t counted, int32_t* added, char* word) {
+    QBUG_ENTER("winutils_add_word");
     while (*word == '"' || *word == ' ') word++;
     QBUG_ASSERT(*added < counted);
     if (*added < counted) words[(*added)++] = word;
+    QBUG_LEAVE("winutils_add_word");
 }
 
 char** WINUTILS_parse_command_line(char* text, int32_t* count) {

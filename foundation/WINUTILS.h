@@ -108,11 +108,13 @@ bool WINUTILS_folder_requestor(const char* title, char* path);
 void WINUTILS_process_messages(void);
 
 // Cuts text into words in place: blanks, tabs, line feeds and carriage
-// returns outside double quotes separate words; quotes group, and the quotes
-// around a quoted word are dropped (terminators are written into text).
-// Returns a malloc'ed list of references into text (the caller frees it)
-// and sets *count; NULL, count untouched, for a text without words or when
-// the list cannot be had.
+// returns outside double quotes separate words, so "a \"b c\" d" gives a,
+// b c and d. A word's leading quotes are dropped and a closing quote ends it
+// (terminators are written into text); a quote inside a word stays, and what
+// follows its closing quote up to the next separator is dropped. Returns a
+// malloc'ed list of references into text (the caller frees it) and sets
+// *count; NULL, count untouched, for a text without words or when the list
+// cannot be had.
 char** WINUTILS_parse_command_line(char* text, int32_t* count);
 
 #endif
