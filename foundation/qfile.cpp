@@ -9,14 +9,6 @@
 #include "walker.h"
 #include "memory.h"
 
-// The tracked allocator's calls (identical to its header's declarations).
-void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* description,
-                      const char* file, int32_t line);
-bool MEMORY_deallocate(void** variable, const char* file, int32_t line);
-void* MEMORY_reallocate(void* pointer, int32_t new_size);
-
-#define QFILE_FILL_ZERO 1  // allocator fill mode: every byte 0
-
 QFILE_DETAILS local_qfile_details;
 
 // ---------------------------------------------------------------------------
@@ -130,7 +122,7 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     int64_t bytes = (int64_t)d->search_path_count * (int64_t)sizeof(QFILE_SEARCH_PATH);
     if (bytes > 0 && bytes <= INT32_MAX) {
         d->search_paths = (QFILE_SEARCH_PATH*)MEMORY_allocate(
-            d->search_paths, (int32_t)bytes, QFILE_FILL_ZERO, "QFILE: local_qfile_details.search_paths",
+            d->search_paths, (int32_t)bytes, MEMORY_FILL_ZERO, "QFILE: local_qfile_details.search_paths",
             QBUG_FILE, __LINE__);
     }
     if (d->search_paths == NULL) {
@@ -152,7 +144,7 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     // could not read, so it does not become active.
     if (d->chunk_size > 0 && d->chunk_size <= INT32_MAX) {
         d->chunck_buffer = (uint8_t*)MEMORY_allocate(d->chunck_buffer, (int32_t)d->chunk_size,
-                                                     QFILE_FILL_ZERO, "QFILE: chunck_buffer",
+                                                     MEMORY_FILL_ZERO, "QFILE: chunck_buffer",
                                                      QBUG_FILE, __LINE__);
     }
     if (d->chunck_buffer == NULL) {
@@ -318,7 +310,7 @@ bool qfile_allocate_file_tree(QFILE_SEARCH_PATH* slot) {
     slot->count = 0;
     int64_t bytes = (int64_t)slot->capacity * (int64_t)sizeof(QFILE_TREE_NODE);
     if (bytes > 0 && bytes <= INT32_MAX) {
-        slot->file_tree = (QFILE_TREE_NODE*)MEMORY_allocate(slot->file_tree, (int32_t)bytes, QFILE_FILL_ZERO,
+        slot->file_tree = (QFILE_TREE_NODE*)MEMORY_allocate(slot->file_tree, (int32_t)bytes, MEMORY_FILL_ZERO,
                                                             "QFILE: tree_details->file_tree", QBUG_FILE,
                                                             __LINE__);
     }
@@ -360,6 +352,7 @@ int32_t qfile_add_entry_to_file_tree(QFILE_SEARCH_PATH* slot, const char* name) 
         QBUG_LEAVE(__func__);
         return -1;
     }
+    QBUG_ASSERT(slot->count < slot->capacity);
     QFILE_TREE_NODE* node = &slot->file_tree[slot->count];
     qfile_copy_string(node->name, name, QFILE_NAME_SIZE);
     node->next = QFILE_NO_NODE;
@@ -405,6 +398,7 @@ void qfile_file_tree_callback_function(const char* path, int32_t kind) {
     char copy[QFILE_PATH_SIZE];
     char component[QFILE_NAME_SIZE];
     QFILE_SEARCH_PATH* slot = NULL;
+    QBUG_ASSERT(kind == WALK_FILE || kind == WALK_DIRECTORY || kind == WALK_TICK);
     if (kind == WALK_TICK || path == NULL || d->search_paths == NULL) {
         QBUG_LEAVE(__func__);
         return;
@@ -514,8 +508,11 @@ static bool qfile_find_below(const char* name, char* out, uint32_t out_size, con
     bool found = false;
     out[0] = '\0';
     for (uint32_t n = node; length > 0 && n != QFILE_NO_NODE && !found; n = tree[n].next) {
+        // Same length and characters; most names differ in their first few.
         const char* node_name = tree[n].name;
-        if (strlen(node_name) != length || memcmp(node_name, start, length) != 0) continue;
+        size_t same = 0;
+        while (same < length && node_name[same] == start[same]) same++;
+        if (same != length || node_name[length] != '\0') continue;
         if (length + 1 > out_size) break;  // cannot even hold this component
         if (last_component) {
             memcpy(out, node_name, length + 1);
@@ -537,6 +534,8 @@ static bool qfile_find_below(const char* name, char* out, uint32_t out_size, con
 bool qfile_find_full_path(const char* name, char* out, const QFILE_TREE_NODE* tree, uint32_t node) {
     QBUG_ENTER(__func__);
     bool found = false;
+    QBUG_ASSERT(out != NULL);
+    QBUG_ASSERT(tree != NULL);
     if (name != NULL && name[0] != '\0' && out != NULL && tree != NULL) {
         found = qfile_find_below(name, out, QFILE_PATH_SIZE, tree, node);
     }
@@ -745,7 +744,7 @@ void* QFILE_allocate_and_read_file(const char* name, void* previous, uint32_t* s
         QBUG_LEAVE(__func__);
         return NULL;
     }
-    void* block = MEMORY_allocate(previous, (int32_t)size, QFILE_FILL_ZERO, "QFILE_allocate_and_read_file",
+    void* block = MEMORY_allocate(previous, (int32_t)size, MEMORY_FILL_ZERO, "QFILE_allocate_and_read_file",
                                   QBUG_FILE, __LINE__);
     if (block == NULL) {
         QBUG_TRACE("QFILE_allocate_and_read_file: Failed to allocate memory");
@@ -780,6 +779,7 @@ uint32_t qfile_chunk_fread(void* destination, uint32_t size, uint32_t count, FIL
     uint64_t wanted = (uint64_t)size * count;
     if (wanted > UINT32_MAX) wanted = UINT32_MAX;
     // Never more per read than the buffer holds.
+    QBUG_ASSERT(chunk <= d->chunk_size);
     if (chunk > d->chunk_size) chunk = d->chunk_size;
     uint32_t total = 0;
     while (total < wanted) {

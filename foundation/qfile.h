@@ -139,9 +139,10 @@ char* QFILE_make_full_path(const char* name);
 // path, always true). False for a bad index or an empty slot.
 bool QFILE_build_file_tree(int32_t index);
 
-// Looks name (a relative path, components compared over 12 characters) up
-// in tree from node on, across node's sibling chain and below. On success
-// out (QFILE_PATH_SIZE characters) holds the path as the tree spells it.
+// Looks name (a relative path in lower case, as the resolver passes it;
+// components compared over their first 12 characters) up in tree from node
+// on, across node's sibling chain and below. On success out
+// (QFILE_PATH_SIZE characters) holds the path as the tree spells it.
 bool qfile_find_full_path(const char* name, char* out, const QFILE_TREE_NODE* tree, uint32_t node);
 // The walker's callback: adds one reported path to the tree of its slot.
 void qfile_file_tree_callback_function(const char* path, int32_t kind);
