@@ -96,6 +96,21 @@ void create_parent_directories(void) {
     }
 }
 
+// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
+// trailing backslash when with_separator. False when it does not fit.
+static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
+    return format_path(buffer, size, with_separator ? INSTALL_SETUP_DEFAULT_FORMAT "\\" : INSTALL_SETUP_DEFAULT_FORMAT,
+                       installer_state.program_files_folder);
+}
+
+// True for a directory inside the setup default directory: every pass would
+// move the game one level deeper into itself.
+static bool below_setup_default(const char* directory) {
+    char prefix[INSTALL_PATH_SIZE];
+    if (!setup_default_directory(prefix, sizeof prefix, true)) return false;
+    return _strnicmp(directory, prefix, strlen(prefix)) == 0;
+}
+
 bool validate_install_dir(void) {
     const char* directory = installer_state.install_dir;
     size_t length = strnlen(directory, sizeof installer_state.install_dir);
@@ -105,7 +120,8 @@ bool validate_install_dir(void) {
     // program for the links; relocated names are checked one by one.
     bool fits = length + 1 + strlen(INSTALL_GAME_PROGRAM) < INSTALL_PATH_SIZE;
     bool valid = fits && lstrcmpiA(directory, windows_directory) != 0 && directory[1] == ':' &&
-                 directory[2] == '\\' && length > 3 && strstr(directory, "..") == NULL;
+                 directory[2] == '\\' && length > 3 && strstr(directory, "..") == NULL &&
+                 !below_setup_default(directory);
     if (!valid) {
         char text[INSTALL_PATH_SIZE];
         char caption[INSTALL_PATH_SIZE];
@@ -205,13 +221,6 @@ void make_directory_path(const char* path) {
         }
     }
     CreateDirectoryA(path, NULL);
-}
-
-// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
-// trailing backslash when with_separator. False when it does not fit.
-static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
-    return format_path(buffer, size, with_separator ? INSTALL_SETUP_DEFAULT_FORMAT "\\" : INSTALL_SETUP_DEFAULT_FORMAT,
-                       installer_state.program_files_folder);
 }
 
 static void relocation_pass(const char* setup_default) {

@@ -22,8 +22,9 @@
 // ignoring failures; does nothing without a drive letter.
 void create_parent_directories(void);
 // True when install_dir may be used: not the Windows directory, "X:\" and
-// more, no "..", and short enough that every path the flow derives from it
-// fits. Otherwise shows string 27 and returns false.
+// more, no "..", not inside the setup default directory, and short enough
+// that every path the flow derives from it fits. Otherwise shows string 27
+// and returns false.
 bool validate_install_dir(void);
 // The free-space band (1, 2 or 3) of the drive of path; ends the process
 // with status 1 when it has 650 MiB or less, or its space cannot be read.

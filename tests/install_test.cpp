@@ -312,6 +312,8 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
         {"tarn_e2e\\case\\game", ""},
         {SCRATCH "\\up\\a\\..\\game", SCRATCH "\\up\\a"},
         {long_path, SCRATCH "\\long"},
+        // Inside the set-up program's own directory: it would move into itself.
+        {std::string(setup_default) + "\\Nested", setup_default},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
