@@ -89,7 +89,8 @@ bool WINUTILS_clear_registry_entry(int32_t root, const char* key, const char* su
     QBUG_ENTER("WINUTILS_clear_registry_entry");
     HKEY root_key = winutils_root_key(root);
     char joined[WINUTILS_REGISTRY_PATH_SIZE];
-    if (root_key == NULL || key == NULL || subkey == NULL) {
+    // An empty subkey would join to "key\", which names the parent itself.
+    if (root_key == NULL || key == NULL || subkey == NULL || subkey[0] == '\0') {
         QBUG_LEAVE("WINUTILS_clear_registry_entry");
         return false;
     }

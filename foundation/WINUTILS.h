@@ -25,8 +25,9 @@ bool WINUTILS_set_registry_entry(int32_t root, const char* key, const char* valu
                                  const char* text, const uint32_t* number);
 
 // Deletes "key\subkey" (value_name NULL; only a key without subkeys) or one
-// value of it. True when it was deleted. A joined path that does not fit
-// WINUTILS_REGISTRY_PATH_SIZE gives false and deletes nothing.
+// value of it. True when it was deleted. An empty subkey, or a joined path
+// that does not fit WINUTILS_REGISTRY_PATH_SIZE, gives false and deletes
+// nothing.
 bool WINUTILS_clear_registry_entry(int32_t root, const char* key, const char* subkey,
                                    const char* value_name);
 

@@ -268,7 +268,9 @@ TEST(RegistryText, TerminatedInsideTheBufferOrRefused) {
         bool kept = winutils_terminate_registry_text(buffer, c.size);
         EXPECT_EQ(kept, c.kept);
         EXPECT_EQ(std::string(buffer + WINUTILS_REGISTRY_TEXT_SIZE, 16), std::string(16, 'a'));
-        if (kept) EXPECT_EQ(strlen(buffer), c.length);
+        if (kept) {
+            EXPECT_EQ(strlen(buffer), c.length);
+        }
     }
 }
 
@@ -283,6 +285,16 @@ TEST_F(Registry, WrittenTextReadsBackUnchanged) {
         ASSERT_TRUE(WINUTILS_get_registry_entry(2, TEST_KEY, "Text", buffer));
         EXPECT_STREQ(buffer, text);
     }
+}
+
+// Start-up asks for the installation with the key written once with and once
+// without a closing backslash; both name the same key.
+TEST_F(Registry, KeyPathWithClosingBackslashNamesTheSameKey) {
+    ASSERT_TRUE(WINUTILS_set_registry_entry(2, sub("tarnholm 2").c_str(), "InstallDir", "D:\\Games\\Tarn", NULL));
+    char buffer[WINUTILS_REGISTRY_TEXT_SIZE];
+    EXPECT_TRUE(WINUTILS_get_registry_entry(2, (sub("tarnholm 2") + "\\").c_str(), "InstallDir", buffer));
+    EXPECT_STREQ(buffer, "D:\\Games\\Tarn");
+    EXPECT_TRUE(WINUTILS_get_registry_entry(2, sub("TARNHOLM 2").c_str(), "installdir", buffer));
 }
 
 // ---- clearing -------------------------------------------------------------------
@@ -312,6 +324,13 @@ TEST_F(Registry, ClearingAKeyDeletesItAndLeavesItsParent) {
     // A key that is not there, or whose parent is not there.
     EXPECT_FALSE(WINUTILS_clear_registry_entry(2, TEST_KEY, "Entry", NULL));
     EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("NoParent").c_str(), "Entry", NULL));
+    // No subkey named: the parent is not taken for it.
+    raw_write(HKEY_LOCAL_MACHINE, sub("Lone"), "One", REG_SZ, "1", 2);
+    EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("Lone").c_str(), "", NULL));
+    EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("Lone").c_str(), "", "One"));
+    DWORD type;
+    std::string data;
+    EXPECT_TRUE(raw_read(HKEY_LOCAL_MACHINE, sub("Lone"), "One", &type, &data));
 }
 
 TEST_F(Registry, ClearingAKeyWithSubkeysFailsAndKeepsIt) {

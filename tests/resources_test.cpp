@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "WINSKIN.h"
 #include "resource.h"
 
 namespace {
@@ -307,6 +308,51 @@ TEST(Art, SkinStatesDifferAndCaptionsStayLegible) {
     EXPECT_LT(brightness(resource_pixel(skin, 6, 6)), 3 * 80);
     EXPECT_LT(brightness(resource_pixel(skin, 6, 18)), 3 * 80);
     EXPECT_GT(brightness(resource_pixel(skin, 6, 30)), 3 * 160);
+}
+
+// The panel's real skin, loaded as the panel loads it and drawn by the skin
+// code onto a panel-sized button: each state shows its own frame.
+TEST(Art, SkinDrawsThePanelButtonFaces) {
+    const BITMAPINFOHEADER* stored = bitmap_header(IDB_BUTTON_SKIN);
+    ASSERT_TRUE(stored != NULL);
+    HBITMAP skin = (HBITMAP)LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDB_BUTTON_SKIN),
+                                       IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    ASSERT_TRUE(skin != NULL);
+    HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 100, NULL, NULL, NULL, NULL);
+    HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | BS_OWNERDRAW, 0, 0, 150, 21, parent,
+                                  (HMENU)(INT_PTR)IDC_EXIT, NULL, NULL);
+    ASSERT_TRUE(button != NULL);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, 160, -32, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    uint32_t* bits = NULL;
+    HBITMAP canvas = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, (void**)&bits, NULL, 0);
+    HDC dc = CreateCompatibleDC(NULL);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    // DIB pixels are 0x00RRGGBB; the resource's palette gives COLORREFs.
+    auto at = [&](int x, int y) {
+        uint32_t p = bits[y * 160 + x];
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    };
+    struct { UINT state; int slice; } cases[] = {
+        {0, 0}, {ODS_FOCUS, 1}, {ODS_SELECTED, 2}, {ODS_SELECTED | ODS_FOCUS, 2},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        DRAWITEMSTRUCT item = {ODT_BUTTON, IDC_EXIT, 0, ODA_DRAWENTIRE, c.state, button, dc, {0, 0, 150, 21}, 0};
+        EXPECT_TRUE(WINSKIN_draw_windows_button(parent, &item, 4, skin));
+        GdiFlush();
+        int top = c.slice * 12;
+        EXPECT_EQ(at(0, 0), resource_pixel(stored, 0, top));
+        EXPECT_EQ(at(149, 20), resource_pixel(stored, 11, top + 11));
+        EXPECT_EQ(at(2, 10), resource_pixel(stored, 2, top + 4 + (10 - 4) % 4));
+        EXPECT_EQ(at(75, 10), resource_pixel(stored, 4 + (75 - 4) % 4, top + 4 + (10 - 4) % 4));
+        EXPECT_EQ(at(75, 1), resource_pixel(stored, 4 + (75 - 4) % 4, top + 1));
+    }
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(canvas);
+    DestroyWindow(parent);
+    DeleteObject(skin);
 }
 
 TEST(Art, BackgroundIsDarkUnderTheButtonColumn) {
