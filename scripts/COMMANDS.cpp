@@ -338,6 +338,8 @@ uint16_t command_if_file_exists(const SCRIPT_RECORD* record)
 // ---- Deleting ---------------------------------------------------------------
 
 // Deletes every reported file (read-only ones too) and counts directories.
+// Only files whose attributes would block the deletion are made plain first:
+// a look at the attributes costs far less than setting them.
 static void delete_callback(const char* path, int32_t kind)
 {
     if (path == NULL || path[0] == '\0') {
@@ -345,7 +347,7 @@ static void delete_callback(const char* path, int32_t kind)
     }
     if (kind == WALK_FILE) {
         update_status(path);
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        make_plain(path, GetFileAttributesA(path));  // read-only files go too
         DeleteFileA(path);
     } else if (kind == WALK_DIRECTORY) {
         directory_count++;
