@@ -598,3 +598,34 @@ TEST_F(Commands, InstallScriptWithQuietStart)
     EXPECT_EQ(demo.working_directory, dst);
     EXPECT_TRUE(file_exists(menu + "\\Tarnholm Website.lnk"));
 }
+
+// ---- A full disk ----------------------------------------------------------------
+
+// Runs only when drive Q: is a small drive of its own: the test
+// FullDisk.WriteFailureOnASmallDrive (script_commands_test.cmake) gives the
+// machine a 1 MB tmpfs as Q: and runs this case on it.
+TEST(FullDisk, WriteFailureEndsTheCopy)
+{
+    if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR) {
+        GTEST_SKIP() << "no small drive Q:";
+    }
+    reset_script_fakes();
+    ASSERT_TRUE(MEMORY_initialise());
+    std::string source = full_path("full_disk_source");
+    remove_all(source);
+    make_directory(source);
+    write_file(source + "\\large.dat", std::string(3000000, 'w'));
+    remove_all("Q:\\target");
+    make_directory("Q:\\target");
+    SCRIPT_RECORD script[] = {{CMD_COPY_FILES, "<SRC>", "<DST>"}, {CMD_END, NULL, NULL}};
+    bool complete = run_script(script, source.c_str(), "Q:\\target", "Q:\\", 0, 0);
+    MEMORY_deinitialise();
+    EXPECT_FALSE(complete);
+    ASSERT_EQ(shown_boxes.size(), 1u);
+    EXPECT_EQ(shown_boxes[0].text, "Unable to write to file:, Q:\\target\\large.dat\n");
+    EXPECT_EQ(shown_boxes[0].caption, "Error!");
+    // Both files were closed: they can be deleted at once.
+    EXPECT_TRUE(DeleteFileA("Q:\\target\\large.dat"));
+    EXPECT_TRUE(DeleteFileA((source + "\\large.dat").c_str()));
+    remove_all(source);
+}
