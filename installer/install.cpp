@@ -111,17 +111,37 @@ static bool below_setup_default(const char* directory) {
     return _strnicmp(directory, prefix, strlen(prefix)) == 0;
 }
 
-bool validate_install_dir(void) {
-    const char* directory = installer_state.install_dir;
-    size_t length = strnlen(directory, sizeof installer_state.install_dir);
-    char windows_directory[INSTALL_PATH_SIZE];
-    read_windows_directory(windows_directory);
+// Removes the backslashes at the end of path.
+static void strip_trailing_separators(char* path) {
+    size_t length = strlen(path);
+    while (length > 0 && path[length - 1] == '\\') path[--length] = '\0';
+}
+
+bool directory_is_acceptable(const char* directory) {
+    size_t length = strnlen(directory, INSTALL_PATH_SIZE);
     // The longest name the flow appends to the directory is the game's
     // program for the links; relocated names are checked one by one.
-    bool fits = length + 1 + strlen(INSTALL_GAME_PROGRAM) < INSTALL_PATH_SIZE;
-    bool valid = fits && lstrcmpiA(directory, windows_directory) != 0 && directory[1] == ':' &&
-                 directory[2] == '\\' && length > 3 && strstr(directory, "..") == NULL &&
-                 !below_setup_default(directory);
+    if (length + 1 + strlen(INSTALL_GAME_PROGRAM) >= INSTALL_PATH_SIZE) return false;
+    bool letter = (directory[0] >= 'A' && directory[0] <= 'Z') || (directory[0] >= 'a' && directory[0] <= 'z');
+    if (!letter || directory[1] != ':' || directory[2] != '\\' || length <= 3) return false;
+    if (strstr(directory, "..") != NULL) return false;
+
+    // Compared in full form, so that "C:\.", "C:\Windows\" and the like are
+    // recognised for what they name.
+    char full[INSTALL_PATH_SIZE];
+    DWORD full_length = GetFullPathNameA(directory, sizeof full, full, NULL);
+    if (full_length == 0 || full_length >= sizeof full) return false;
+    strip_trailing_separators(full);
+    if (strlen(full) <= 2) return false;  // a drive root
+    char windows_directory[INSTALL_PATH_SIZE];
+    read_windows_directory(windows_directory);
+    strip_trailing_separators(windows_directory);
+    return windows_directory[0] != '\0' && lstrcmpiA(full, windows_directory) != 0;
+}
+
+bool validate_install_dir(void) {
+    const char* directory = installer_state.install_dir;
+    bool valid = directory_is_acceptable(directory) && !below_setup_default(directory);
     if (!valid) {
         char text[INSTALL_PATH_SIZE];
         char caption[INSTALL_PATH_SIZE];

@@ -21,10 +21,13 @@
 // Creates every parent directory of install_dir (not its last level),
 // ignoring failures; does nothing without a drive letter.
 void create_parent_directories(void);
-// True when install_dir may be used: not the Windows directory, "X:\" and
-// more, no "..", not inside the setup default directory, and short enough
-// that every path the flow derives from it fits. Otherwise shows string 27
-// and returns false.
+// True when directory may be the game's own: "X:\" and more, no "..", not
+// a drive root or the Windows directory in any spelling, and short enough
+// that every path the flows derive from it fits. The remove flow deletes
+// only inside such a directory.
+bool directory_is_acceptable(const char* directory);
+// True when install_dir may be used: acceptable as above and not inside the
+// setup default directory. Otherwise shows string 27 and returns false.
 bool validate_install_dir(void);
 // The free-space band (1, 2 or 3) of the drive of path; ends the process
 // with status 1 when it has 650 MiB or less, or its space cannot be read.

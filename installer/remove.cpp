@@ -1,5 +1,98 @@
 // The remove flow, started by Remove on the installed or remove screen.
+//
+// After a confirmation it runs the built-in remove script against the
+// installation directory and the game's Start-menu folder, then deletes the
+// product key and the uninstall entry. The script deletes only below the
+// directories it is given, so the flow gives it none that could hold more
+// than the game: an installation directory that is not acceptable stops the
+// flow before anything is deleted, and an unknown Start-menu folder is left
+// out of the run.
 #include "INSTALL.h"
+#include "install_flow.h"
 
-// Placeholder until the flow lands: nothing is removed.
-void remove_installation(void) {}
+#include "COPYFLST.h"
+#include "WINUTILS.h"
+#include "resource.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+#include <string.h>
+
+#define REMOVE_PRODUCT_PARENT_KEY "software\\brisvane studios"
+#define REMOVE_PRODUCT_SUBKEY "tarnholm 2"
+#define REMOVE_UNINSTALL_PARENT_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+#define REMOVE_UNINSTALL_SUBKEY "{3C9A51E2-5B7D-4F08-9E61-2D4B7A0C8F35}"
+#define REMOVE_REFUSED_FORMAT \
+    "The game cannot be removed from \"%s\": that is not a directory of its own. Nothing was removed."
+
+static int remove_message_box(uint32_t text_id, uint32_t caption_id, UINT type) {
+    char text[INSTALL_PATH_SIZE];
+    char caption[INSTALL_PATH_SIZE];
+    load_text(text_id, text, sizeof text);
+    load_text(caption_id, caption, sizeof caption);
+    return MessageBoxA(installer_state.main_dialog, text, caption, type);
+}
+
+// The game's Start-menu folder ("<Programs>\<product>") in programs_folder,
+// or NULL when the Programs folder cannot be read or the folder does not
+// fit: the script then leaves the Start menu alone.
+static const char* game_start_menu_folder(const char* key_error, const char* error) {
+    if (!read_programs_folder()) {
+        installer_state.programs_folder[0] = '\0';
+        char text[INSTALL_PATH_SIZE + 2];
+        snprintf(text, sizeof text, "%s!1", key_error);
+        MessageBoxA(installer_state.main_dialog, text, error, MB_OK);
+        return NULL;
+    }
+    char folder[INSTALL_PATH_SIZE];
+    if (installer_state.product_name[0] == '\0' ||
+        !format_path(folder, sizeof folder, "%s\\%s", installer_state.programs_folder,
+                     installer_state.product_name)) {
+        installer_state.programs_folder[0] = '\0';
+        return NULL;
+    }
+    memcpy(installer_state.programs_folder, folder, strlen(folder) + 1);
+    return installer_state.programs_folder;
+}
+
+void remove_installation(void) {
+    if (remove_message_box(IDS_ARE_YOU_SURE, IDS_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+
+    if (!directory_is_acceptable(installer_state.install_dir)) {
+        char text[INSTALL_PATH_SIZE + sizeof REMOVE_REFUSED_FORMAT];
+        char caption[INSTALL_PATH_SIZE];
+        snprintf(text, sizeof text, REMOVE_REFUSED_FORMAT, installer_state.install_dir);
+        load_text(IDS_ERROR, caption, sizeof caption);
+        MessageBoxA(installer_state.main_dialog, text, caption, MB_OK | MB_ICONSTOP);
+        return;
+    }
+
+    char removing[INSTALL_PATH_SIZE];
+    char key_error[INSTALL_PATH_SIZE];
+    char error[INSTALL_PATH_SIZE];
+    load_text(IDS_REMOVING, removing, sizeof removing);
+    load_text(IDS_ERROR_OPENING_KEY, key_error, sizeof key_error);
+    load_text(IDS_ERROR, error, sizeof error);
+
+    show_working_screen();
+    SetDlgItemTextA(installer_state.main_dialog, IDC_WORKING_TEXT, removing);
+
+    const char* start_menu = game_start_menu_folder(key_error, error);
+
+    // Ten units a record; every record steps the bar by its default 10.
+    HWND bar = GetDlgItem(installer_state.main_dialog, IDC_PROGRESS);
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 10 * count_script_records(remove_script)));
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+
+    if (!run_script(remove_script, NULL, installer_state.install_dir, start_menu, 0, 0)) {
+        show_installed_screen();
+        return;
+    }
+
+    WINUTILS_clear_registry_entry(2, REMOVE_PRODUCT_PARENT_KEY, REMOVE_PRODUCT_SUBKEY, NULL);
+    WINUTILS_clear_registry_entry(2, REMOVE_UNINSTALL_PARENT_KEY, REMOVE_UNINSTALL_SUBKEY, NULL);
+    remove_message_box(IDS_UNINSTALL_COMPLETE, IDS_INFORMATION, MB_OK);
+
+    // In remove mode the panel ends the program through the main loop.
+    if (!installer_state.remove_mode) ExitProcess(1);
+}

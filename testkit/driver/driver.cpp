@@ -148,7 +148,14 @@ bool DRIVER_window_title(HWND window, char* text, int size) {
 bool DRIVER_answer(HWND box, int button) {
     HWND control = GetDlgItem(box, button);
     if (control == NULL) return false;
-    return PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control) != 0;
+    if (!PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control)) return false;
+    // Gone before the caller looks for the next box, which would otherwise
+    // find this one again.
+    for (uint32_t waited = 0; IsWindow(box); waited += 20) {
+        if (waited >= DRIVER_TIMEOUT_MS) return false;
+        Sleep(20);
+    }
+    return true;
 }
 
 // ---- Controls --------------------------------------------------------------

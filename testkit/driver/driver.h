@@ -59,7 +59,8 @@ bool DRIVER_no_message_box(DWORD process_id);
 // The message box's text (control 0xFFFF) and caption.
 bool DRIVER_message_box_text(HWND box, char* text, int size);
 bool DRIVER_window_title(HWND window, char* text, int size);
-// Presses a message-box button (IDOK, IDCANCEL, IDYES, IDNO).
+// Presses a message-box button (IDOK, IDCANCEL, IDYES, IDNO) and returns
+// once the box is gone; false when there is no such button or the box stays.
 bool DRIVER_answer(HWND box, int button);
 
 // ---- Controls --------------------------------------------------------------
