@@ -4,6 +4,8 @@
 //   copytree_bench generate DIR   lays out the benchmark tree in DIR
 //   copytree_bench copy SRC DST   CMD_COPY_TREE from SRC into a new DST
 //   copytree_bench remove DIR     CMD_REMOVE_TREE of DIR, answered Yes
+//   copytree_bench uninstall DIR  the built-in remove script on the game
+//                                 directory DIR (its tree in DIR\data)
 //
 // copy and remove print "seconds: S", the time of the script run alone.
 #include <stdint.h>
@@ -142,6 +144,20 @@ int main(int argc, char** argv)
         static const SCRIPT_RECORD remove[] = {{CMD_REMOVE_TREE, NULL, "<DST>"}, {CMD_END, NULL, NULL}};
         return run_timed(remove, NULL, argv[2]);
     }
-    fprintf(stderr, "usage: copytree_bench generate DIR | copy SRC DST | remove DIR\n");
+    if (argc == 3 && strcmp(argv[1], "uninstall") == 0) {
+        // No Start-menu folder: the script leaves that record out.
+        char game[MAX_PATH] = "";
+        GetFullPathNameA(argv[2], sizeof game, game, NULL);
+        MEMORY_initialise();
+        script_message_box = answer_yes;
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        bool complete = run_script(remove_script, NULL, game, NULL, 0, 0);
+        double seconds = seconds_since(start);
+        MEMORY_deinitialise();
+        printf("seconds: %.4f\n", seconds);
+        return complete ? 0 : 1;
+    }
+    fprintf(stderr, "usage: copytree_bench generate DIR | copy SRC DST | remove DIR | uninstall DIR\n");
     return 2;
 }

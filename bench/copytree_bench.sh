@@ -3,6 +3,8 @@
 # deletes it with CMD_REMOVE_TREE in the test machine, and does the same on
 # the host with cp -r, a tar pipe and rm -r; prints each script time as a
 # ratio to the host's time on the same tree in the same run (best of 3).
+# Also removes it as an installed game's data tree through the built-in
+# remove script, against rm -r of the same tree.
 #   bench/copytree_bench.sh [BUILD_DIR]     after tools/check has built it
 set -eu
 build=$(cd "${1:-build}" && pwd)
@@ -30,7 +32,7 @@ script_seconds() { "$winerun" "$program" "$@" | sed -n 's/^seconds: //p'; }
 "$winerun" "$program" generate src | sed 's/^/tree /'
 find src -type f -exec cat {} + >/dev/null   # every run starts from a warm cache
 
-cp_best= tar_best= rm_best= copy_best= remove_best=
+cp_best= tar_best= rm_best= copy_best= remove_best= uninstall_best=
 for round in 1 2 3; do
   # Both sides are timed without writing back to the disk; sync between runs.
   start=$(now); cp -r src host_cp; cp_best=$(least "$cp_best" "$(elapsed "$start" "$(now)")"); sync
@@ -47,6 +49,15 @@ for round in 1 2 3; do
   seconds=$(script_seconds remove script_copy); sync
   [ ! -e script_copy ] || { echo "copytree_bench: the tree was not removed" >&2; exit 1; }
   remove_best=$(least "$remove_best" "$seconds")
+
+  mkdir game
+  cp -r src game/data
+  echo game > game/tnh2main.exe
+  sync
+  seconds=$(script_seconds uninstall game); sync
+  [ ! -e game/data ] && [ ! -e game/tnh2main.exe ] || { echo "copytree_bench: the game was not removed" >&2; exit 1; }
+  uninstall_best=$(least "$uninstall_best" "$seconds")
+  rm -rf game
 done
 rm -rf "$work"
 
@@ -55,8 +66,10 @@ echo "host_tar_pipe_seconds: $tar_best"
 echo "host_rm_r_seconds: $rm_best"
 echo "copy_tree_seconds: $copy_best"
 echo "remove_tree_seconds: $remove_best"
-awk -v c="$copy_best" -v cp="$cp_best" -v t="$tar_best" -v r="$remove_best" -v rm="$rm_best" 'BEGIN {
+echo "remove_script_seconds: $uninstall_best"
+awk -v c="$copy_best" -v cp="$cp_best" -v t="$tar_best" -v r="$remove_best" -v rm="$rm_best" -v u="$uninstall_best" 'BEGIN {
   printf "copy_tree_vs_cp_r: %.2f\n", c / cp
   printf "copy_tree_vs_tar_pipe: %.2f\n", c / t
   printf "remove_tree_vs_rm_r: %.2f\n", r / rm
+  printf "remove_script_vs_rm_r: %.2f\n", u / rm
 }'

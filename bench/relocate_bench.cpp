@@ -18,17 +18,6 @@
 
 // What the flow needs of the rest of the installer, for a run without its window.
 InstallerState installer_state;
-bool format_path(char* field, size_t size, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(field, size, format, arguments);
-    va_end(arguments);
-    if (length < 0 || (size_t)length >= size) {
-        if (size > 0) field[0] = '\0';
-        return false;
-    }
-    return true;
-}
 void repoint_uninstall_string(void) {}
 bool load_text(uint32_t, char* buffer, int32_t size) {
     if (size > 0) buffer[0] = '\0';

@@ -23,18 +23,6 @@ InstallerState installer_state;
 
 static const char* const probe_files[] = {"Tarn II.exe", "tnh2main.exe", "mss32.dll"};
 
-bool format_path(char* field, size_t size, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(field, size, format, arguments);
-    va_end(arguments);
-    if (length < 0 || (size_t)length >= size) {
-        if (size > 0) field[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
 bool load_text(uint32_t id, char* buffer, int32_t size) {
     if (buffer == NULL || size <= 0) return false;
     buffer[0] = '\0';

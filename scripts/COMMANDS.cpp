@@ -535,22 +535,22 @@ static bool next_field(const char** cursor, char* field, size_t size)
 
 uint16_t command_file_type(const SCRIPT_RECORD* record)
 {
-    const char* specification = record->argument2;
+    const char* type_text = record->argument2;
     char extension[EXTENSION_LENGTH + 1];
     char type_key[TYPE_KEY_SIZE];
     char description[SCRIPT_PATH_SIZE];
     // Argument 2: extension (always its first four characters), type key and
     // description, joined by colons. Anything missing stops the script
     // before the registry is touched.
-    if (specification == NULL || strnlen(specification, EXTENSION_LENGTH) < EXTENSION_LENGTH) {
+    if (type_text == NULL || strnlen(type_text, EXTENSION_LENGTH) < EXTENSION_LENGTH) {
         return SCRIPT_STOP;
     }
-    const char* cursor = strchr(specification, ':');
+    const char* cursor = strchr(type_text, ':');
     if (cursor == NULL || !next_field(&cursor, type_key, sizeof type_key) ||
         !next_field(&cursor, description, sizeof description)) {
         return SCRIPT_STOP;
     }
-    memcpy(extension, specification, EXTENSION_LENGTH);
+    memcpy(extension, type_text, EXTENSION_LENGTH);
     extension[EXTENSION_LENGTH] = '\0';
 
     char* program = expand_path(record->argument1);

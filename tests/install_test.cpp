@@ -147,7 +147,7 @@ static bool read_link(const std::string& path, Link* link) {
 // program, started through the machine's drive Y:).
 static std::string lnkinfo(const std::string& path) {
     typedef char*(CDECL * UNIX_NAME)(LPCWSTR);
-    UNIX_NAME unix_name = (UNIX_NAME)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    UNIX_NAME unix_name = (UNIX_NAME)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
     if (unix_name == NULL) return "<not in wine>";
     wchar_t wide[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
@@ -320,7 +320,9 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
         ASSERT_NO_FATAL_FAILURE(choose(c.path.c_str()));
         ASSERT_NO_FATAL_FAILURE(expect_box(NOT_VALID, "Warning!"));
         expect_path_screen();
-        if (!c.made.empty()) EXPECT_TRUE(is_directory(c.made)) << c.made;
+        if (!c.made.empty()) {
+            EXPECT_TRUE(is_directory(c.made)) << c.made;
+        }
     }
     EXPECT_FALSE(exists(SCRATCH "\\up\\game"));
     EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
@@ -361,7 +363,9 @@ TEST_F(InstallFlow, FreeSpaceBandsWarnOrEnd) {
                      c.path[0]);
             ASSERT_NO_FATAL_FAILURE(expect_box(text, "WARNING."));
         } else {
-            if (c.warning != NULL) ASSERT_NO_FATAL_FAILURE(expect_box(c.warning, "WARNING"));
+            if (c.warning != NULL) {
+                ASSERT_NO_FATAL_FAILURE(expect_box(c.warning, "WARNING"));
+            }
             ASSERT_NO_FATAL_FAILURE(expect_box(NO_CD, "WARNING", IDCANCEL));
         }
         EXPECT_EQ(exit_status(), 1);

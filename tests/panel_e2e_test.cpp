@@ -26,9 +26,13 @@ protected:
     void expect_screen(const std::vector<Cell>& cells) {
         for (const Cell& cell : cells) {
             SCOPED_TRACE("control " + std::to_string(cell.id));
-            if (cell.text != NULL) EXPECT_EQ(text_of(cell.id), cell.text);
+            if (cell.text != NULL) {
+                EXPECT_EQ(text_of(cell.id), cell.text);
+            }
             EXPECT_EQ(DRIVER_is_shown(panel, cell.id), cell.shown == 1);
-            if (cell.enabled != kKeep) EXPECT_EQ(DRIVER_is_enabled(panel, cell.id), cell.enabled == 1);
+            if (cell.enabled != kKeep) {
+                EXPECT_EQ(DRIVER_is_enabled(panel, cell.id), cell.enabled == 1);
+            }
         }
     }
 
@@ -91,8 +95,9 @@ TEST_F(Panel, StartScreensShowTheirControls) {
     for (const auto& screen : screens) {
         SCOPED_TRACE(screen.name);
         ASSERT_TRUE(FOOTPRINT_reset());
-        if (screen.registered)
+        if (screen.registered) {
             ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", "C:\\Games\\Tarn"));
+        }
         start(screen.arguments);
         wait_for_text(IDC_EXIT, "Exit Setup");
         expect_screen(screen.cells);

@@ -63,8 +63,9 @@ TEST_F(Search, FirstCompleteCandidateWinsAndTheSetupDirectoryIsTheFallback) {
         SetUp();
         make_installation(kRegistered, c.registered_complete);
         make_installation(setup_default, c.setup_complete);
-        if (c.value != NULL)
+        if (c.value != NULL) {
             ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", c.value));
+        }
         find_existing_installation();
         EXPECT_EQ(std::string(installer_state.install_dir), c.expected);
     }
