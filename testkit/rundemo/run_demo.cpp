@@ -3,8 +3,12 @@
 // answers every message box with OK and saves a picture of each screen and
 // box into the current directory ("01-start.bmp", ...). Prints one line per
 // step; exits 0 when the installer ended after "Please restart your machine."
+// With --uninstall it plays the user of the uninstall instead: starts the
+// uninstaller copy as the uninstall entry does, presses Remove, answers Yes
+// to every question and OK to the rest; exits 0 after "Uninstall complete".
 //
 //   run_demo.exe [INSTALL_DIRECTORY]
+//   run_demo.exe --uninstall
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -25,8 +29,67 @@ static void picture(HWND window, bool with_frame, const char* name) {
     }
 }
 
+// Answers the boxes of process until it ends: Yes where a box asks, OK
+// elsewhere. True when a box showed expected.
+static bool answer_until_exit(DRIVER_PROCESS* process, HWND panel, const char* expected) {
+    bool seen = false;
+    bool working_seen = false;
+    for (int waited = 0; waited < 300000 && DRIVER_is_running(process); waited += 100) {
+        HWND box = DRIVER_wait_message_box(process->information.dwProcessId, 100);
+        if (box != NULL) {
+            char text[512] = "";
+            char caption[128] = "";
+            DRIVER_message_box_text(box, text, sizeof text);
+            DRIVER_window_title(box, caption, sizeof caption);
+            printf("message box: %s / %s\n", caption, text);
+            picture(box, true, "box");
+            if (strcmp(text, expected) == 0) seen = true;
+            DRIVER_answer(box, GetDlgItem(box, IDYES) != NULL ? IDYES : IDOK);
+            continue;
+        }
+        if (!working_seen && IsWindow(panel) && DRIVER_is_shown(panel, IDC_WORKING_TEXT)) {
+            working_seen = true;
+            Sleep(1000);
+            picture(panel, true, "working");
+        }
+    }
+    return seen;
+}
+
+static int uninstall(void) {
+    char windows[MAX_PATH];
+    char program[MAX_PATH + 32];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    snprintf(program, sizeof program, "%s\\Tarnholm Vesk remove.exe", windows);
+    DRIVER_PROCESS uninstaller;
+    if (!DRIVER_start(program, "remove", windows, &uninstaller)) {
+        printf("error: cannot start %s; install first\n", program);
+        return 1;
+    }
+    HWND panel = DRIVER_wait_window(uninstaller.information.dwProcessId, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
+    if (panel == NULL) {
+        printf("error: no panel\n");
+        DRIVER_stop(&uninstaller);
+        return 1;
+    }
+    Sleep(500);
+    picture(panel, true, "remove");
+    DRIVER_click(panel, IDC_INSTALL_REMOVE);
+    bool complete = answer_until_exit(&uninstaller, panel, "Uninstall complete");
+    uint32_t status = 0;
+    bool ended = DRIVER_wait_exit(&uninstaller, 5000, &status);
+    DRIVER_stop(&uninstaller);
+    if (!ended) {
+        printf("error: the uninstaller is still running\n");
+        return 1;
+    }
+    printf("uninstaller ended with status %u\n", (unsigned)status);
+    return complete ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     setvbuf(stdout, NULL, _IONBF, 0);
+    if (argc > 1 && strcmp(argv[1], "--uninstall") == 0) return uninstall();
     DRIVER_PROCESS installer;
     if (!DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, &installer)) {
         printf("error: cannot start %s\n", DRIVER_INSTALLER);
@@ -53,28 +116,7 @@ int main(int argc, char** argv) {
     DRIVER_click(panel, IDC_OK);
 
     // Boxes (warnings, the restart request) until the installer ends.
-    bool working_seen = false;
-    bool restart = false;
-    for (int waited = 0; waited < 300000 && DRIVER_is_running(&installer); waited += 100) {
-        HWND box = DRIVER_wait_message_box(id, 100);
-        if (box != NULL) {
-            char text[512] = "";
-            char caption[128] = "";
-            DRIVER_message_box_text(box, text, sizeof text);
-            DRIVER_window_title(box, caption, sizeof caption);
-            printf("message box: %s / %s\n", caption, text);
-            picture(box, true, "box");
-            if (strcmp(text, "Please restart your machine.") == 0) restart = true;
-            DRIVER_answer(box, IDOK);
-            for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
-            continue;
-        }
-        if (!working_seen && DRIVER_is_shown(panel, IDC_WORKING_TEXT)) {
-            working_seen = true;
-            Sleep(1000);
-            picture(panel, true, "working");
-        }
-    }
+    bool restart = answer_until_exit(&installer, panel, "Please restart your machine.");
     uint32_t status = 0;
     if (!DRIVER_wait_exit(&installer, 5000, &status)) {
         printf("error: the installer is still running\n");
