@@ -111,7 +111,10 @@ static double seconds_since(LARGE_INTEGER start)
     return (double)(now.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
 }
 
-static int run_timed(const SCRIPT_RECORD* script, const char* source, const char* destination)
+// Runs script with destination as "<DST>" (and as "<STARTMENU>" when
+// with_start_menu) and prints the time of the run alone.
+static int run_timed(const SCRIPT_RECORD* script, const char* source, const char* destination,
+                     bool with_start_menu)
 {
     char source_path[MAX_PATH] = "";
     char destination_path[MAX_PATH] = "";
@@ -123,7 +126,8 @@ static int run_timed(const SCRIPT_RECORD* script, const char* source, const char
     script_message_box = answer_yes;
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    bool complete = run_script(script, source_path, destination_path, destination_path, 0, 0);
+    bool complete = run_script(script, source != NULL ? source_path : NULL, destination_path,
+                               with_start_menu ? destination_path : NULL, 0, 0);
     double seconds = seconds_since(start);
     MEMORY_deinitialise();
     printf("seconds: %.4f\n", seconds);
@@ -138,25 +142,15 @@ int main(int argc, char** argv)
     if (argc == 4 && strcmp(argv[1], "copy") == 0) {
         static const SCRIPT_RECORD copy[] = {{CMD_COPY_TREE, "<SRC>", "<DST>"}, {CMD_END, NULL, NULL}};
         CreateDirectoryA(argv[3], NULL);
-        return run_timed(copy, argv[2], argv[3]);
+        return run_timed(copy, argv[2], argv[3], true);
     }
     if (argc == 3 && strcmp(argv[1], "remove") == 0) {
         static const SCRIPT_RECORD remove[] = {{CMD_REMOVE_TREE, NULL, "<DST>"}, {CMD_END, NULL, NULL}};
-        return run_timed(remove, NULL, argv[2]);
+        return run_timed(remove, NULL, argv[2], true);
     }
     if (argc == 3 && strcmp(argv[1], "uninstall") == 0) {
         // No Start-menu folder: the script leaves that record out.
-        char game[MAX_PATH] = "";
-        GetFullPathNameA(argv[2], sizeof game, game, NULL);
-        MEMORY_initialise();
-        script_message_box = answer_yes;
-        LARGE_INTEGER start;
-        QueryPerformanceCounter(&start);
-        bool complete = run_script(remove_script, NULL, game, NULL, 0, 0);
-        double seconds = seconds_since(start);
-        MEMORY_deinitialise();
-        printf("seconds: %.4f\n", seconds);
-        return complete ? 0 : 1;
+        return run_timed(remove_script, NULL, argv[2], false);
     }
     fprintf(stderr, "usage: copytree_bench generate DIR | copy SRC DST | remove DIR | uninstall DIR\n");
     return 2;

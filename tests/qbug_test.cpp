@@ -1,6 +1,8 @@
 // Diagnostics: the lines, files and dumps a program gets, byte for byte.
 #include <gtest/gtest.h>
 
+#include "text_file.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -8,17 +10,6 @@
 
 #include "qbug.h"
 
-static std::string read_file(const char* name) {
-    std::string text;
-    // The files are text files: read them as such (CR LF on disk).
-    FILE* file = fopen(name, "r");
-    if (file == NULL) return "<missing>";
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-    fclose(file);
-    return text;
-}
 
 static const std::string DEVELOP_HEADER = "Development Debug\n\n";
 static const char NO_CALLSTACK[] =
@@ -63,7 +54,7 @@ protected:
         QBUG_set_exit_function(NULL);
         QBUG_deinitialise();
     }
-    std::string written() { return read_file(develop.c_str()).substr(DEVELOP_HEADER.size()); }
+    std::string written() { return read_text_file(develop.c_str()).substr(DEVELOP_HEADER.size()); }
     std::string develop, retail;
 };
 
@@ -101,7 +92,7 @@ TEST_F(Qbug, FlagsZeroWriteNoDevelopFile) {
     QBUG_ENTER("function");
     QBUG_LEAVE("function");
     QBUG_ASSERT(1 == 2);
-    EXPECT_EQ(read_file(develop.c_str()), "<missing>");
+    EXPECT_EQ(read_text_file(develop.c_str()), "<missing>");
 }
 
 TEST_F(Qbug, OverlongMessageIsCutAndLineStaysWellFormed) {
@@ -339,9 +330,9 @@ TEST_F(Qbug, FlagSwitchesSetAndClearOneBitEach) {
 TEST_F(Qbug, RetailLogAndHeaders) {
     QBUG_retail_trace("C:\\x\\memory.c", 310, "MEMORY_allocate failed (%s, %d): data not initialised", "f.c", 9);
     QBUG_retail_printf("plain %s", "100%");
-    EXPECT_EQ(read_file(retail.c_str()),
+    EXPECT_EQ(read_text_file(retail.c_str()),
               "Release Debug\n\n[  memory,  310] MEMORY_allocate failed (f.c, 9): data not initialised\nplain 100%");
-    EXPECT_EQ(read_file(develop.c_str()), DEVELOP_HEADER);
+    EXPECT_EQ(read_text_file(develop.c_str()), DEVELOP_HEADER);
 }
 
 TEST_F(Qbug, DeinitialiseDumpsWhatTheFlagsAsk) {

@@ -1,6 +1,8 @@
 // The fixed-element stack against a simple reference model, and its edges.
 #include <gtest/gtest.h>
 
+#include "text_file.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -16,27 +18,12 @@ namespace {
 
 const char* const DEVELOP_HEADER = "Development Debug\n\n";
 
-std::string read_file(const char* name)
-{
-    std::string text;
-    FILE* file = fopen(name, "r");  // text mode: a line ends in "\n" however the CRT stores it
-    if (file == NULL) {
-        return "<missing>";
-    }
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) {
-        text.append(chunk, got);
-    }
-    fclose(file);
-    return text;
-}
 
 // The develop file after its header, with each "[  qstack,%5d] " prefix
 // replaced by "qstack: " (the line number is the module's own business).
 std::string develop_text()
 {
-    std::string text = read_file("develop.dbg");
+    std::string text = read_text_file("develop.dbg");
     if (text.compare(0, strlen(DEVELOP_HEADER), DEVELOP_HEADER) != 0) {
         return "<no header> " + text;
     }
@@ -89,12 +76,12 @@ protected:
     void TearDown() override
     {
         FAILING_HEAP_fail_after(-1);
-        std::string develop = read_file("develop.dbg");
+        std::string develop = read_text_file("develop.dbg");
         EXPECT_EQ(develop.find("Callstack full"), std::string::npos);
         EXPECT_EQ(develop.find("Stack empty"), std::string::npos);
         QBUG_set_develop_file("develop.dbg");
         QBUG_dump_callstack();
-        EXPECT_EQ(read_file("develop.dbg"), std::string(DEVELOP_HEADER) +
+        EXPECT_EQ(read_text_file("develop.dbg"), std::string(DEVELOP_HEADER) +
                                                 "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
                                                 "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")
             << "a stack function returned without QBUG_LEAVE";
