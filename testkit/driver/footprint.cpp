@@ -41,6 +41,10 @@ static bool delete_contents(const char* path) {
         if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
         char child[MAX_PATH * 2];
         snprintf(child, sizeof child, "%s\\%s", path, entry.cFileName);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            ok = FOOTPRINT_remove_link(child) && ok;
+            continue;
+        }
         SetFileAttributesA(child, FILE_ATTRIBUTE_NORMAL);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ok = delete_contents(child) && RemoveDirectoryA(child) && ok;
@@ -52,12 +56,76 @@ static bool delete_contents(const char* path) {
     return ok;
 }
 
+// The host's name of a machine path, or false outside Wine.
+static bool host_path(const char* path, char* host, size_t size) {
+    typedef char*(CDECL * UNIX_NAME)(LPCWSTR);
+    UNIX_NAME unix_name =
+        (UNIX_NAME)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    wchar_t wide[MAX_PATH];
+    if (unix_name == NULL || MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0) return false;
+    char* name = unix_name(wide);
+    if (name == NULL) return false;
+    bool fits = snprintf(host, size, "%s", name) < (int)size;
+    HeapFree(GetProcessHeap(), 0, name);
+    return fits;
+}
+
+// Runs the host tool Y:\testkit\host\<tool> with two host paths (the first
+// may be NULL) and waits until done() holds; a host program's handle may be
+// signalled before it has done its work.
+static bool run_host_tool(const char* tool, const char* first, const char* second, bool (*done)(const char*),
+                          const char* watched) {
+    char command[MAX_PATH * 3];
+    if (snprintf(command, sizeof command, "Y:\\testkit\\host\\%s %s%s%s \"%s\"", tool,
+                 first != NULL ? "\"" : "", first != NULL ? first : "", first != NULL ? "\"" : "",
+                 second) >= (int)sizeof command)
+        return false;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) return false;
+    WaitForSingleObject(process.hProcess, 20000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    for (int i = 0; i < 400 && !done(watched); i++) Sleep(25);
+    return done(watched);
+}
+
+static bool is_link(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+static bool is_gone(const char* path) {
+    // A link whose target is gone has no attributes either: look at the
+    // directory listing instead.
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    FindClose(search);
+    return false;
+}
+
+bool FOOTPRINT_make_link(const char* target, const char* link) {
+    char host_target[MAX_PATH * 2], host_link[MAX_PATH * 2];
+    if (!host_path(target, host_target, sizeof host_target) || !host_path(link, host_link, sizeof host_link))
+        return false;
+    return run_host_tool("ln -s", host_target, host_link, is_link, link);
+}
+
+bool FOOTPRINT_remove_link(const char* link) {
+    char host_link[MAX_PATH * 2];
+    if (!host_path(link, host_link, sizeof host_link)) return false;
+    return run_host_tool("rm -f", NULL, host_link, is_gone, link);
+}
+
 bool FOOTPRINT_delete_tree(const char* path) {
     if (path == NULL || strlen(path) < 4 || path[1] != ':' || path[2] != '\\' ||
         strstr(path, "..") != NULL || count_levels(path) < 2)
         return false;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FOOTPRINT_remove_link(path);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path) != 0;
     bool ok = delete_contents(path);
     return RemoveDirectoryA(path) && ok;

@@ -17,8 +17,15 @@
 bool FOOTPRINT_reset(void);
 
 // Deletes a directory tree. Refuses (false) anything that is not at least
-// two levels below a drive root, so a wrong path cannot take a drive.
+// two levels below a drive root, so a wrong path cannot take a drive. A
+// symbolic link in the tree is removed as a link; what lies behind it stays.
 bool FOOTPRINT_delete_tree(const char* path);
+// Makes link a host symbolic link to target (both paths of the machine);
+// Wine lists a link to a directory with FILE_ATTRIBUTE_REPARSE_POINT. False
+// when it did not appear.
+bool FOOTPRINT_make_link(const char* target, const char* link);
+// Removes the symbolic link itself, never what it points to.
+bool FOOTPRINT_remove_link(const char* link);
 // Creates every level of path.
 bool FOOTPRINT_make_directories(const char* path);
 
