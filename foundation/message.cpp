@@ -342,18 +342,18 @@ static int message_insert(int32_t handle, const char* id, const uint16_t* text) 
     return MESSAGE_INSERTED;
 }
 
-// Which part of a message a file cannot give back unchanged: "id", "text" or
-// null when both come back. A "[" opens a header and a "]" closes one, in an
-// id or a text alike; an id longer than the string limit reads back empty.
-// Line feeds come back in both: the loader takes an id up to its "]" and a
-// text up to the line feed before the next "[". Enciphering complements the
+// Which part of a message a file cannot carry: "id", "text" or null when both
+// can. A "[" opens a header and a "]" closes one, in an id or a text alike;
+// an id longer than the string limit reads back empty. An id is one line of
+// the file: a line feed in it is refused too, although the reader would take
+// it up to its "]". A text may hold line feeds. Enciphering complements the
 // whole file and deciphering restores it before anything is read, so both
 // output states carry the same. A null id or text is not looked at.
 static const char* message_uncarried_part(const char* id, const uint16_t* text) {
     QBUG_ENTER("message_uncarried_part");
     size_t length = 0;
     for (const char* p = id; p != NULL && *p != 0; p++, length++) {
-        if (*p == '[' || *p == ']' || length >= MESSAGE_MAX_UNICODE_LENGTH) {
+        if (*p == '[' || *p == ']' || *p == '\n' || length >= MESSAGE_MAX_UNICODE_LENGTH) {
             QBUG_LEAVE("message_uncarried_part - id");
             return "id";
         }

@@ -83,9 +83,9 @@ void MESSAGE_deallocate_message_file(int32_t handle);
 // stay the caller's. False for an invalid handle, a null id, an id already
 // present, a text longer than MESSAGE_MAX_UNICODE_LENGTH (mode 1), or when
 // memory runs out (the table is then unchanged). Also false, in every mode and
-// with a trace line, for what a written file could not give back: "[" or "]"
-// in the id or the text, or an id longer than MESSAGE_MAX_UNICODE_LENGTH.
-// Line feeds are carried in both.
+// with a trace line, for what a written file could not carry: "[" or "]" in
+// the id or the text, a line feed in the id, or an id longer than
+// MESSAGE_MAX_UNICODE_LENGTH. A text may hold line feeds.
 bool MESSAGE_insert_message(int32_t handle, const char* id, const uint16_t* text);
 
 // Lookups; the pointers returned live in the slot until the entry changes or
