@@ -342,8 +342,41 @@ static int message_insert(int32_t handle, const char* id, const uint16_t* text) 
     return MESSAGE_INSERTED;
 }
 
+// Which part of a message a file cannot carry: "id", "text" or null when both
+// can. A "[" opens a header and a "]" closes one, in an id or a text alike;
+// an id longer than the string limit reads back empty. An id is one line of
+// the file: a line feed in it is refused too, although the reader would take
+// it up to its "]". A text may hold line feeds. Enciphering complements the
+// whole file and deciphering restores it before anything is read, so both
+// output states carry the same. A null id or text is not looked at.
+static const char* message_uncarried_part(const char* id, const uint16_t* text) {
+    QBUG_ENTER("message_uncarried_part");
+    size_t length = 0;
+    for (const char* p = id; p != NULL && *p != 0; p++, length++) {
+        if (*p == '[' || *p == ']' || *p == '\n' || length >= MESSAGE_MAX_UNICODE_LENGTH) {
+            QBUG_LEAVE("message_uncarried_part - id");
+            return "id";
+        }
+    }
+    for (const uint16_t* p = text; p != NULL && *p != 0; p++) {
+        if (*p == MESSAGE_UNIT_OPEN || *p == MESSAGE_UNIT_CLOSE) {
+            QBUG_LEAVE("message_uncarried_part - text");
+            return "text";
+        }
+    }
+    QBUG_LEAVE("message_uncarried_part");
+    return NULL;
+}
+
 bool MESSAGE_insert_message(int32_t handle, const char* id, const uint16_t* text) {
     QBUG_ENTER("MESSAGE_insert_message");
+    const char* uncarried = message_valid_handle(handle) ? message_uncarried_part(id, text) : NULL;
+    if (uncarried != NULL) {
+        QBUG_TRACE("MESSAGE_insert_message: a message file cannot hold the %s of '%.64s'", uncarried,
+                   id != NULL ? id : "");
+        QBUG_LEAVE("MESSAGE_insert_message - refused");
+        return false;
+    }
     bool inserted = message_insert(handle, id, text) == MESSAGE_INSERTED;
     QBUG_LEAVE("MESSAGE_insert_message");
     return inserted;
@@ -787,6 +820,13 @@ int32_t MESSAGE_count_messages(int32_t handle) {
 void MESSAGE_set_message(int32_t handle, const char* id, const uint16_t* text) {
     QBUG_ENTER("MESSAGE_set_message");
     if (!message_valid_handle(handle) || message_slots[handle].mode != MESSAGE_MODE_EDITABLE) {
+        QBUG_LEAVE("MESSAGE_set_message - refused");
+        return;
+    }
+    const char* uncarried = message_uncarried_part(id, text);
+    if (uncarried != NULL) {
+        QBUG_TRACE("MESSAGE_set_message: a message file cannot hold the %s of '%.64s'", uncarried,
+                   id != NULL ? id : "");
         QBUG_LEAVE("MESSAGE_set_message - refused");
         return;
     }

@@ -82,7 +82,10 @@ void MESSAGE_deallocate_message_file(int32_t handle);
 // null text becomes a lone CR); in other modes the pointers are stored and
 // stay the caller's. False for an invalid handle, a null id, an id already
 // present, a text longer than MESSAGE_MAX_UNICODE_LENGTH (mode 1), or when
-// memory runs out (the table is then unchanged).
+// memory runs out (the table is then unchanged). Also false, in every mode and
+// with a trace line, for what a written file could not carry: "[" or "]" in
+// the id or the text, a line feed in the id, or an id longer than
+// MESSAGE_MAX_UNICODE_LENGTH. A text may hold line feeds.
 bool MESSAGE_insert_message(int32_t handle, const char* id, const uint16_t* text);
 
 // Lookups; the pointers returned live in the slot until the entry changes or
@@ -96,7 +99,8 @@ int32_t MESSAGE_count_messages(int32_t handle);
 
 // Mode 1 only: replaces the text of an existing message with a copy of text.
 // Does nothing for an invalid handle, another mode, an id not present, a null
-// or overlong text, or when memory runs out (the old text then stays).
+// or overlong text, or when memory runs out (the old text then stays); nor,
+// with a trace line, for an id or a text a file cannot carry (as above).
 void MESSAGE_set_message(int32_t handle, const char* id, const uint16_t* text);
 // Mode 1 only: removes the message, closing the gap in table order. False for
 // an invalid handle, another mode, or an id not present.

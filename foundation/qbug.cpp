@@ -285,18 +285,23 @@ void QBUG_assert(bool condition, const char* condition_text, const char* file, u
     if (condition) return;
     char short_name[9];
     char message[QBUG_PART_SIZE];
-    char composed[QBUG_LINE_SIZE];
+    char composed[QBUG_LINE_SIZE + 1];  // + the newline the trace-buffer sink adds
     qbug_short_file_name(file != NULL ? file : "", short_name);
-    // The condition text is cut so that the message and a newline still fit.
-    int length = snprintf(composed, QBUG_PART_SIZE, "[%8s,%5d] (ASSERT FAILURE: %s) ", short_name, (int)line,
+    // Prefix and condition take the whole line; the message follows them in
+    // what room is left. A line too long is cut at its end only, so what a
+    // sink receives is always the beginning of the full line.
+    int length = snprintf(composed, QBUG_LINE_SIZE, "[%8s,%5d] (ASSERT FAILURE: %s) ", short_name, (int)line,
                           condition_text != NULL ? condition_text : "");
-    if (length < 0) length = 0;
-    if (length > QBUG_PART_SIZE - 1) length = QBUG_PART_SIZE - 1;
+    if (length < 0) {
+        composed[0] = '\0';
+        length = 0;
+    }
+    if (length > QBUG_LINE_SIZE - 1) length = QBUG_LINE_SIZE - 1;
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(message, sizeof message, format, arguments);
+    if (vsnprintf(message, sizeof message, format, arguments) < 0) message[0] = '\0';
     va_end(arguments);
-    snprintf(composed + length, sizeof composed - (size_t)length, "%s", message);
+    snprintf(composed + length, QBUG_LINE_SIZE - (size_t)length, "%s", message);
     qbug_route(composed);
 
     if (qbug.exit_function != NULL) {

@@ -79,8 +79,13 @@ uint32_t QBUG_enable_callstack(void);
 uint32_t QBUG_disable_callstack(void);
 
 // Reporting. Lines longer than their limits are cut, never overrun.
+// A trace line is the prefix and the message, each kept to 1023 characters.
 void QBUG_trace(const char* file, uint16_t line, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+// Nothing when condition holds. Otherwise one line: the prefix,
+// "(ASSERT FAILURE: condition_text) " and the message (kept to 1023
+// characters); a line longer than 2047 characters is cut at its end. Then,
+// with an exit function installed, deinitialises and exits with 1.
 void QBUG_assert(bool condition, const char* condition_text, const char* file, uint16_t line,
                  const char* format, ...) __attribute__((format(printf, 5, 6)));
 // Unconditional: one prefixed line in the retail file.

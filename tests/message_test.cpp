@@ -399,6 +399,59 @@ TEST_F(Message, WriterTextsThatMeasureZeroStayInTheirRoom) {
     EXPECT_EQ(read_bytes("zero.msg"), bytes_of(cat({BOM, U("[A]\n\n[B]\n\n[C]\nx\n"), END})));
 }
 
+// What a file cannot carry is refused when it would enter a table, in either
+// mode and with a trace line, so that every table written reads back the same.
+TEST_F(Message, EditsAFileCannotCarryAreRefused) {
+    std::string longest_id(MESSAGE_MAX_UNICODE_LENGTH, 'i');
+    struct { const char* what; std::string id; Units text; bool id_fits, text_fits; } cases[] = {
+        {"open bracket in an id", "a[b", U("x"), false, true},
+        {"close bracket in an id", "a]", U("x"), false, true},
+        {"overlong id", longest_id + "i", U("x"), false, true},
+        {"open bracket in a text", "t1", U("x[y"), true, false},
+        {"close bracket in a text", "t2", U("x]"), true, false},
+        {"header in a text", "t3", U("x\n[B]\ny"), true, false},
+        {"inner line feeds in a text", "t4", U("\nx\n\ny\n"), true, true},
+        {"lone line feed", "t5", LF, true, true},
+        {"line feed in an id", "a\nb", U("x"), false, true},
+        {"carriage return in an id", "a\rb", U("x"), true, true},
+        {"blanks and a signed byte in an id", " \t\r\xE9", U("x\r"), true, true},
+        {"empty id and text", "", {}, true, true},
+        {"longest id", longest_id, U("x"), true, true},
+    };
+    ASSERT_TRUE(QBUG_initialise(0, 8, 4, QBUG_FLAG_TRACE, QBUG_OUT_DEVELOP_FILE));
+    QBUG_set_develop_file("message_refusals.dbg");
+    int32_t in_place = load(ONE_MESSAGE, MESSAGE_MODE_IN_PLACE);
+    int32_t handle = load(ONE_MESSAGE, MESSAGE_MODE_EDITABLE);
+    Table table = {{"A", {0x48, 0x69, 0x0D}}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool fits = c.id_fits && c.text_fits;
+        Units text = terminated(c.text);
+        size_t traced = read_bytes("message_refusals.dbg").size();
+        EXPECT_EQ(MESSAGE_insert_message(in_place, c.id.c_str(), text.data()), fits);
+        EXPECT_EQ(MESSAGE_insert_message(handle, c.id.c_str(), text.data()), fits);
+        if (fits) table.push_back({c.id, c.text});
+        EXPECT_EQ(read_bytes("message_refusals.dbg").size() > traced, !fits);
+        traced = read_bytes("message_refusals.dbg").size();
+        MESSAGE_set_message(handle, "A", text.data());
+        if (c.text_fits) table[0].second = c.text;
+        EXPECT_EQ(read_bytes("message_refusals.dbg").size() > traced, !c.text_fits);
+        EXPECT_EQ(walk(handle), table);
+    }
+    QBUG_deinitialise();
+    for (uint8_t enciphered : {0, 1}) {
+        MESSAGE_set_output_encrypt_state(enciphered);
+        MESSAGE_write_message_file(handle, "refusals.msg");
+        for (uint8_t mode : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << "enciphered " << (int)enciphered << " mode " << (int)mode);
+            int32_t read = MESSAGE_allocate_message_file("refusals.msg", mode, NULL);
+            ASSERT_GE(read, 0);
+            EXPECT_EQ(walk(read), table);
+            MESSAGE_deallocate_message_file(read);
+        }
+    }
+}
+
 TEST_F(Message, RoundTripsOfRandomTables) {
     uint32_t seed = 12345;
     auto next = [&seed](uint32_t range) {
@@ -701,6 +754,8 @@ TEST_F(Message, EveryReturnPathLeavesTheCallStack) {
     MESSAGE_insert_message(handle, "E", huge.data());
     MESSAGE_insert_message(handle, "F", NULL);
     MESSAGE_insert_message(-1, "F", NULL);
+    MESSAGE_insert_message(handle, "G]", NULL);
+    MESSAGE_set_message(handle, "A", terminated(U("[")).data());
     MESSAGE_set_message(handle, "A", hi.data());
     MESSAGE_set_message(handle, "Q", hi.data());
     MESSAGE_set_message(1, "A", hi.data());

@@ -95,14 +95,35 @@ TEST_F(Qbug, FlagsZeroWriteNoDevelopFile) {
     EXPECT_EQ(read_text_file(develop.c_str()), "<missing>");
 }
 
-TEST_F(Qbug, OverlongMessageIsCutAndLineStaysWellFormed) {
+// A line longer than its room is cut at its end: what is written is the
+// beginning of the whole line, as one line of at most 2047 characters.
+TEST_F(Qbug, OverlongLinesAreCutAtTheirEnd) {
+    struct { bool assertion; size_t condition; size_t message; } cases[] = {
+        {false, 0, 5000},   // a trace: the message keeps 1023 characters
+        {true, 900, 3000},  // fits: the message keeps 1023 characters
+        {true, 1500, 3000},
+        {true, 3000, 0},    // the condition alone overflows
+    };
     QBUG_set_output_mode(QBUG_OUT_DEVELOP_FILE);
-    std::string long_text(5000, 'm');
-    QBUG_trace("f.c", 1, "%s", long_text.c_str());
-    std::string line = written();
-    ASSERT_EQ(line.size(), strlen("[       f,    1] ") + 1023 + 1);
-    EXPECT_EQ(line.back(), '\n');
-    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    size_t before = 0;
+    for (auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.condition << " " << c.message);
+        std::string condition(c.condition, 'c'), message(c.message, 'm');
+        std::string whole = "[       f,    1] ";
+        if (c.assertion) {
+            whole += "(ASSERT FAILURE: " + condition + ") ";
+            QBUG_assert(false, condition.c_str(), "f.c", 1, "%s", message.c_str());
+        } else {
+            QBUG_trace("f.c", 1, "%s", message.c_str());
+        }
+        whole += message.substr(0, 1023);
+        std::string line = written().substr(before);
+        before += line.size();
+        std::string expected = whole.substr(0, 2047) + "\n";
+        size_t differ = 0;
+        while (differ < line.size() && differ < expected.size() && line[differ] == expected[differ]) differ++;
+        EXPECT_TRUE(line == expected) << line.size() << " characters written, the first wrong at " << differ;
+    }
 }
 
 TEST_F(Qbug, OverlongFileNameIsRefused) {
