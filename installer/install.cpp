@@ -406,6 +406,19 @@ void register_installation(const char* source_root, const char* target) {
         WINUTILS_create_file_link(game, link, "Tarnholm Vesk", target, "");
 }
 
+// "X:\..." or "\\server\share\...".
+static bool is_absolute_path(const char* path) {
+    bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+    if (letter && path[1] == ':' && path[2] == '\\') return true;
+    if (path[0] != '\\' || path[1] != '\\') return false;
+    const char* server = path + 2;
+    size_t server_length = strcspn(server, "\\");
+    if (server_length == 0 || server[server_length] != '\\') return false;
+    const char* share = server + server_length + 1;
+    size_t share_length = strcspn(share, "\\");
+    return share_length > 0;
+}
+
 bool read_programs_folder(void) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, INSTALL_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -415,9 +428,11 @@ bool read_programs_folder(void) {
     DWORD size = sizeof folder;
     LONG result = RegQueryValueExA(key, "Programs", NULL, &type, (BYTE*)folder, &size);
     RegCloseKey(key);
-    // Only a whole, terminated string is taken.
+    // Only a whole, terminated string is taken, and only an absolute path:
+    // an empty or relative one would put the game's Start-menu folder below
+    // the current drive or directory.
     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 ||
-        memchr(folder, '\0', size) == NULL)
+        memchr(folder, '\0', size) == NULL || !is_absolute_path(folder))
         return false;
     memcpy(installer_state.programs_folder, folder, strlen(folder) + 1);
     return true;

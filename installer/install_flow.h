@@ -48,7 +48,8 @@ void relocate_entry(const char* path, int32_t kind);
 // an existing desktop link. Failures are ignored.
 void register_installation(const char* source_root, const char* target);
 // Reads the current user's Start-menu Programs folder into programs_folder.
-// False (the field unchanged) when it cannot be read whole.
+// False (the field unchanged) when it cannot be read whole or is not an
+// absolute path ("X:\..." or "\\server\share\...").
 bool read_programs_folder(void);
 
 #endif

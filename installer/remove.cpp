@@ -55,6 +55,26 @@ static const char* game_start_menu_folder(const char* key_error, const char* err
     return installer_state.programs_folder;
 }
 
+#define REMOVE_FAILED_FORMAT                                                                \
+    "%lu files of the game could not be removed, among them:\n%s\nClose the program that uses " \
+    "them and run the uninstall again."
+#define REMOVE_FAILED_TEXT_SIZE 1400  // the format, a count and a walker path (under 1024)
+
+// Tells the user, when the script meant to delete files and could not (a
+// file in use, a name too long for the ANSI calls, a link it must leave), how
+// many and the first of them. True when there were such files: the keys then
+// stay, so that the uninstall can run again. What the user kept by answering
+// No is not among them.
+static bool report_failed_deletions(const char* error) {
+    const char* first = NULL;
+    uint32_t failed = script_failed_deletions(&first);
+    if (failed == 0) return false;
+    char text[REMOVE_FAILED_TEXT_SIZE];
+    snprintf(text, sizeof text, REMOVE_FAILED_FORMAT, (unsigned long)failed, first);
+    MessageBoxA(installer_state.main_dialog, text, error, MB_OK);
+    return true;
+}
+
 void remove_installation(void) {
     if (remove_message_box(IDS_ARE_YOU_SURE, IDS_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
 
@@ -86,6 +106,11 @@ void remove_installation(void) {
 
     if (!run_script(remove_script, NULL, installer_state.install_dir, start_menu, 0, 0)) {
         show_installed_screen();
+        return;
+    }
+    if (report_failed_deletions(error)) {
+        // In remove mode the panel ends the program all the same.
+        if (!installer_state.remove_mode) show_installed_screen();
         return;
     }
 

@@ -337,27 +337,215 @@ uint16_t command_if_file_exists(const SCRIPT_RECORD* record)
 
 // ---- Deleting ---------------------------------------------------------------
 
-// Deletes every reported file (read-only ones too) and counts directories.
-// Only files whose attributes would block the deletion are made plain first:
-// a look at the attributes costs far less than setting them.
+// Trees the user declined in this run. A No that cannot be kept (the table is
+// full) stops every further deletion of the run instead.
+#define DECLINED_TREE_LIMIT 8
+static char declined_trees[DECLINED_TREE_LIMIT][SCRIPT_PATH_SIZE];
+static int32_t declined_tree_count;
+static bool deletions_stopped;
+
+// Deletions of this run that did not happen: how many, the first path, and
+// a 64-bit hash of each path counted, so that a file tried by two records
+// (the data tree, then its files) counts once. Past the hash table's end
+// paths are counted without that check.
+#define FAILED_PATH_SIZE 1024  // the walker's paths are shorter
+#define FAILED_HASH_LIMIT 4096
+static uint32_t failed_deletions;
+static char first_failed_deletion[FAILED_PATH_SIZE];
+static uint64_t failed_hashes[FAILED_HASH_LIMIT];
+static uint32_t failed_hash_count;
+
+// What the delete callback does besides deleting files: count on a walk that
+// descends whether a directory can be listed, and remove directory links
+// (only a tree removal removes directories).
+static bool delete_descends;
+static bool delete_removes_directories;
+
+void script_deletions_reset(void)
+{
+    declined_tree_count = 0;
+    deletions_stopped = false;
+    failed_deletions = 0;
+    first_failed_deletion[0] = '\0';
+    failed_hash_count = 0;
+}
+
+uint32_t script_failed_deletions(const char** first_path)
+{
+    if (first_path != NULL) {
+        *first_path = first_failed_deletion;
+    }
+    return failed_deletions;
+}
+
+static void note_failed_deletion(const char* path)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char* c = (const unsigned char*)path; *c != '\0'; c++) {
+        hash = (hash ^ *c) * 1099511628211ull;
+    }
+    for (uint32_t index = 0; index < failed_hash_count; index++) {
+        if (failed_hashes[index] == hash) {
+            return;
+        }
+    }
+    if (failed_hash_count < FAILED_HASH_LIMIT) {
+        failed_hashes[failed_hash_count++] = hash;
+    }
+    if (failed_deletions == 0 && strlen(path) < FAILED_PATH_SIZE) {
+        strcpy(first_failed_deletion, path);
+    }
+    failed_deletions++;
+}
+
+// The length of the next path component at *cursor (separators before it
+// passed over, *cursor moved to its start); 0 at the end.
+static size_t next_component(const char** cursor)
+{
+    const char* start = *cursor;
+    while (*start == '\\' || *start == '/') {
+        start++;
+    }
+    *cursor = start;
+    return strcspn(start, "\\/");
+}
+
+// True when path is tree or lies inside it: every component of tree equals
+// the path's component at the same place, without regard to case. Doubled
+// and trailing separators do not matter.
+static bool path_is_inside(const char* path, const char* tree)
+{
+    for (;;) {
+        size_t tree_length = next_component(&tree);
+        if (tree_length == 0) {
+            return true;
+        }
+        size_t path_length = next_component(&path);
+        if (path_length != tree_length ||
+            CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, (int)path_length, tree,
+                           (int)tree_length) != CSTR_EQUAL) {
+            return false;
+        }
+        path += path_length;
+        tree += tree_length;
+    }
+}
+
+// True when the user's No keeps path: it lies inside a declined tree.
+static bool kept_by_user(const char* path)
+{
+    if (deletions_stopped) {
+        return true;
+    }
+    for (int32_t index = 0; index < declined_tree_count; index++) {
+        if (path_is_inside(path, declined_trees[index])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static void remember_declined_tree(const char* directory)
+{
+    if (declined_tree_count >= DECLINED_TREE_LIMIT || strlen(directory) >= SCRIPT_PATH_SIZE) {
+        deletions_stopped = true;
+        return;
+    }
+    strcpy(declined_trees[declined_tree_count++], directory);
+}
+
+// Wine's ntdll exports "wine_get_version"; Windows' does not. Asked once.
+static bool running_under_wine(void)
+{
+    static int32_t answer = -1;
+    if (answer < 0) {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        answer = ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+    }
+    return answer == 1;
+}
+
+// Removes the link at path itself, never what lies behind it. On Windows
+// RemoveDirectoryA on a directory link (DeleteFileA on a file link) removes
+// the link. Under Wine every Win32 deletion of a host symbolic link deletes
+// what lies behind it instead (RemoveDirectoryA removes an empty target
+// directory, a delete disposition the target tree), so there the link stays
+// and counts as a deletion that did not happen. A host symbolic link to a
+// file is listed there as a plain file and cannot be told apart from one.
+static void remove_link(const char* path)
+{
+    if (running_under_wine()) {
+        note_failed_deletion(path);
+        return;
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!(directory ? RemoveDirectoryA(path) : DeleteFileA(path))) {
+        note_failed_deletion(path);
+    }
+}
+
+// The length of path without its trailing separators (a lone one stays).
+static size_t trimmed_length(const char* path)
+{
+    size_t length = strlen(path);
+    while (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/')) {
+        length--;
+    }
+    return length;
+}
+
+// True when directory (trailing separators aside) is a reparse point.
+static bool is_link(const char* directory)
+{
+    char trimmed[SCRIPT_PATH_SIZE];
+    size_t length = trimmed_length(directory);
+    if (length >= sizeof trimmed) {
+        return false;
+    }
+    memcpy(trimmed, directory, length);
+    trimmed[length] = '\0';
+    DWORD attributes = GetFileAttributesA(trimmed);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Deletes every reported file (read-only ones too) that the user did not
+// keep, and counts directories. A file that stays is counted as a failed
+// deletion; one that went away by itself is not. Only files whose attributes
+// would block the deletion are made plain first: a look at the attributes
+// costs far less than setting them.
 static void delete_callback(const char* path, int32_t kind)
 {
-    if (path == NULL || path[0] == '\0') {
+    if (path == NULL || path[0] == '\0' || kind == WALK_TICK || kept_by_user(path)) {
         return;
     }
     if (kind == WALK_FILE) {
         update_status(path);
         make_plain(path, GetFileAttributesA(path));  // read-only files go too
-        DeleteFileA(path);
+        if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            note_failed_deletion(path);
+        }
     } else if (kind == WALK_DIRECTORY) {
         directory_count++;
+        // The walk enters it but finds nothing: what it holds stays.
+        if (delete_descends && !walk_can_list(path)) {
+            note_failed_deletion(path);
+        }
+    } else if (kind == WALK_LINK) {
+        DWORD attributes = GetFileAttributesA(path);
+        bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (delete_removes_directories || !directory) {
+            remove_link(path);
+        }
     }
 }
 
-// Collects reported directories into the list, as far as it has room.
+// Collects reported directories into the list, as far as it has room; a
+// directory the user kept is left out.
 static void collect_directory_callback(const char* path, int32_t kind)
 {
-    if (kind != WALK_DIRECTORY || path == NULL || directory_list_count >= directory_list_capacity) {
+    if (kind != WALK_DIRECTORY || path == NULL || directory_list_count >= directory_list_capacity ||
+        kept_by_user(path)) {
         return;
     }
     size_t length = strlen(path);
@@ -384,11 +572,26 @@ uint16_t command_remove_tree(const SCRIPT_RECORD* record)
     load_message_text(TEXT_QUESTION, title);
     snprintf(question, sizeof question, "%s :%s", question_text, directory);
     if (script_message_box(question, title, MB_YESNO | MB_ICONINFORMATION) != IDYES) {
+        // No means no: the later records of this run keep the tree too.
+        remember_declined_tree(directory);
+        free(directory);
+        return SCRIPT_GO_ON;
+    }
+    if (kept_by_user(directory)) {
+        free(directory);
+        return SCRIPT_GO_ON;
+    }
+    // A tree that is itself a link goes as a link, never through it.
+    if (is_link(directory)) {
+        directory[trimmed_length(directory)] = '\0';
+        remove_link(directory);
         free(directory);
         return SCRIPT_GO_ON;
     }
 
     // First pass: every file goes, every directory is counted.
+    delete_descends = true;
+    delete_removes_directories = true;
     walk_tree("*.*", directory, delete_callback, WALK_DESCEND);
 
     // Second pass: the directories, parents before their children (the walker
@@ -413,12 +616,16 @@ uint16_t command_remove_tree(const SCRIPT_RECORD* record)
 }
 
 // Deletes the files matching argument 2 in the directory of argument 1,
-// with or without its subdirectories.
+// with or without its subdirectories. A tree is never deleted through a
+// link: a directory that is one is passed over when the walk would descend.
 static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
 {
     char* directory = expand_path(record->argument1);
     char* pattern = expand_path(record->argument2);
-    if (deletable_directory(directory) && pattern != NULL && pattern[0] != '\0') {
+    if (deletable_directory(directory) && pattern != NULL && pattern[0] != '\0' && !kept_by_user(directory) &&
+        !((flags & WALK_DESCEND) && is_link(directory))) {
+        delete_descends = (flags & WALK_DESCEND) != 0;
+        delete_removes_directories = false;
         walk_tree(pattern, directory, delete_callback, flags);
     }
     free(directory);

@@ -267,6 +267,7 @@ bool run_script(const SCRIPT_RECORD* script, const char* source, const char* des
                 const char* start_menu, uint32_t reserved, uint8_t quiet_start)
 {
     (void)reserved;
+    script_deletions_reset();
     script_source = source;
     script_destination = destination;
     script_start_menu = start_menu;

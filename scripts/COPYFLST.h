@@ -98,6 +98,18 @@ uint16_t command_copy_file(const SCRIPT_RECORD* record);
 uint16_t command_file_type(const SCRIPT_RECORD* record);
 uint16_t command_delete_files(const SCRIPT_RECORD* record);
 
+// What the delete commands of one run kept and could not delete. A tree the
+// user declined (No to CMD_REMOVE_TREE) is kept whole for the rest of the
+// run: every later delete passes over its files and directories, and that
+// is not a failure. A deletion that did not happen (a file that stayed, a
+// link left in place, a directory too deep for the ANSI calls to list) is
+// counted once per path. run_script forgets both when it starts.
+void script_deletions_reset(void);
+// The number of deletions of the last run that did not happen; *first_path
+// (when first_path is not NULL) points at the first such path, "" when there
+// was none. The text lives until the next run starts.
+uint32_t script_failed_deletions(const char** first_path);
+
 // The message boxes of the scripts (errors, the delete question), all without
 // an owner window: text, caption and MB_* type in, the ID* answer out.
 // Points at MessageBoxA; tests point it at a scripted answerer.

@@ -4,9 +4,11 @@
 // first (files and directories mixed, in listing order), then each
 // subdirectory walked completely, in listing order. The copy and delete
 // commands rely on a directory being reported before anything inside it.
+// Links (reparse points) are reported and never entered.
 #include "walker.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <windows.h>
 
@@ -23,11 +25,34 @@ static bool walk_is_dot_entry(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// The kind of a listed entry. A reparse point is a link whatever else it
+// is: listing it would list what lies behind it (a host symbolic link under
+// Wine is a directory with FILE_ATTRIBUTE_REPARSE_POINT).
+static int32_t walk_kind(DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WALK_LINK;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WALK_DIRECTORY : WALK_FILE;
+}
+
 // Joins directory and name with one backslash into path. False when the
 // result would not fit: such an entry is passed over, never cut.
 static bool walk_join(char* path, const char* directory, const char* name) {
     int length = snprintf(path, WALK_PATH_SIZE, "%s\\%s", directory, name);
     return length >= 0 && length < WALK_PATH_SIZE;
+}
+
+bool walk_can_list(const char* directory) {
+    char path[WALK_PATH_SIZE];
+    if (!walk_join(path, directory, "*.*")) return false;
+    // Every ANSI call takes MAX_PATH - 1 characters; beyond that the platform
+    // decides (Wine takes one more), so ask it.
+    if (strlen(path) < MAX_PATH) return true;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        return true;
+    }
+    return GetLastError() != ERROR_FILENAME_EXCED_RANGE;
 }
 
 void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK callback, uint32_t flags) {
@@ -48,8 +73,7 @@ void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK ca
             found = FindNextFileA(search, &entry) != FALSE;
         }
         if (found && !walk_is_dot_entry(entry.cFileName) && walk_join(path, directory, entry.cFileName)) {
-            bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            callback(path, is_directory ? WALK_DIRECTORY : WALK_FILE);
+            callback(path, walk_kind(entry.dwFileAttributes));
         }
         if (!found) break;
         if (walk_aborted) {
@@ -73,7 +97,7 @@ void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK ca
             found = FindNextFileA(search, &entry) != FALSE;
         }
         if (!found) break;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !walk_is_dot_entry(entry.cFileName) &&
+        if (walk_kind(entry.dwFileAttributes) == WALK_DIRECTORY && !walk_is_dot_entry(entry.cFileName) &&
             walk_join(path, directory, entry.cFileName)) {
             walk_directory(pattern, path, callback, flags);
         }

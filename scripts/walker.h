@@ -9,6 +9,7 @@
 #define WALK_FILE      0  // path: full path of a file
 #define WALK_DIRECTORY 1  // path: full path of a directory
 #define WALK_TICK      2  // path: NULL; given before every listing step
+#define WALK_LINK      3  // path: a reparse point (junction or symbolic link); never entered
 
 // Walk flags.
 #define WALK_DESCEND 1u   // descend into all subdirectories
@@ -21,11 +22,18 @@
 typedef void (*WALK_CALLBACK)(const char* path, int32_t kind);
 
 // Walks directory: first every entry matching pattern ("%s\%s" full paths,
-// files and directories mixed, in listing order), then, with WALK_DESCEND,
-// each subdirectory completely, in listing order. "." and ".." are never
-// reported. A missing directory gives ticks only. True when the walk ran to
-// its end, false when a callback ended it through abort_walk.
+// files, directories and links mixed, in listing order), then, with
+// WALK_DESCEND, each subdirectory completely, in listing order. "." and ".."
+// are never reported. A reparse point is reported as WALK_LINK and never
+// entered, so nothing behind a link is ever reported. A missing directory
+// gives ticks only. True when the walk ran to its end, false when a callback
+// ended it through abort_walk.
 bool walk_tree(const char* pattern, const char* directory, WALK_CALLBACK callback, uint32_t flags);
+
+// True when the walker can list directory: its search path is not too long
+// for the ANSI calls. A directory deeper than that is reported by its
+// parent's listing, but its own listing finds nothing.
+bool walk_can_list(const char* directory);
 
 // Ends the walk in progress (nested walks included) after the callback returns.
 void abort_walk(void);

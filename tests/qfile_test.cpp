@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "failing_heap.h"
+#include "footprint.h"
 #include "memory.h"
 #include "qbug.h"
 #include "qfile.h"
@@ -45,7 +46,8 @@ static void remove_tree(const std::string& path) {
             std::string name = entry.cFileName;
             if (name == "." || name == "..") continue;
             std::string child = path + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) FOOTPRINT_remove_link(child.c_str());
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
             else DeleteFileA(child.c_str());
         } while (FindNextFileA(search, &entry));
         FindClose(search);
@@ -239,6 +241,15 @@ struct ResolveCase {
 
 TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
     make_data_directory();
+    // "ws\data\linked" leads to a directory outside the workspace.
+    char behind[MAX_PATH], link[MAX_PATH];
+    ASSERT_NE(GetFullPathNameA("ws_behind", MAX_PATH, behind, NULL), 0u);
+    ASSERT_NE(GetFullPathNameA("ws\\data\\linked", MAX_PATH, link, NULL), 0u);
+    remove_tree(behind);
+    ASSERT_TRUE(CreateDirectoryA(behind, NULL));
+    write_file(std::string(behind) + "\\inside", "inside");
+    ASSERT_TRUE(FOOTPRINT_make_link(behind, link));
+    QBUG_enable_asserts();
     const ResolveCase cases[] = {
         // On disk: slot path and name are joined as they are.
         {"ws\\data\\", 0, ".dat", "intro", "ws\\data\\intro.dat"},
@@ -268,6 +279,9 @@ TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
         {"ws\\data", 1, ".dat", "sub\\missing", NULL},
         {"ws\\data", 1, ".dat", "deep", NULL},  // only below sub
         {"ws\\data", 1, ".dat", ".\\intro", NULL},
+        // A link is a name in the tree; nothing behind it is.
+        {"ws\\data", 1, "", "linked", "ws\\data\\linked"},
+        {"ws\\data", 1, "", "linked\\inside", NULL},
     };
     for (const ResolveCase& c : cases) {
         ASSERT_TRUE(QFILE_initialise(NULL));
@@ -279,6 +293,10 @@ TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
             << c.name;
         ASSERT_TRUE(QFILE_deinitialise());
     }
+    QBUG_disable_asserts();
+    EXPECT_EQ(read_text(develop).find("ASSERT FAILURE"), std::string::npos);
+    EXPECT_TRUE(FOOTPRINT_remove_link(link));
+    remove_tree(behind);
 }
 
 TEST_F(Qfile, ExplicitNamesAreTriedOnDiskFirst) {

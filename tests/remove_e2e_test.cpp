@@ -4,6 +4,7 @@
 // sentinel files that must survive every case.
 #include <shlobj.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -53,7 +54,7 @@ protected:
 
     void SetUp() override {
         InstallerCase::SetUp();
-        FOOTPRINT_delete_tree("C:\\Games");
+        clear_games();
         desktop_link = folder(CSIDL_DESKTOPDIRECTORY) + "\\Tarnholm Vesk.lnk";
         start_menu = folder(CSIDL_PROGRAMS) + "\\Tarnholm Vesk";
         for (const std::string& path : sentinels()) write(path);
@@ -67,7 +68,21 @@ protected:
         DeleteFileA((programs + "\\keep.txt").c_str());
         FOOTPRINT_delete_tree((programs + "\\Other Game").c_str());
         DeleteFileA((folder(CSIDL_DESKTOPDIRECTORY) + "\\keep.lnk").c_str());
-        FOOTPRINT_delete_tree("C:\\Games");
+        clear_games();
+    }
+
+    // Empties "C:\Games" (the test kit deletes nothing a level below a drive
+    // root), the game's own directory first, so that links in it go as links.
+    static void clear_games() {
+        FOOTPRINT_delete_tree(GAME_DIR);
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA("C:\\Games\\*", &entry);
+        if (search == INVALID_HANDLE_VALUE) return;
+        do {
+            if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
+                FOOTPRINT_delete_tree((std::string("C:\\Games\\") + entry.cFileName).c_str());
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
     }
 
     static void write(const std::string& path) {
@@ -114,6 +129,14 @@ protected:
     }
 
     void click_remove() { ASSERT_TRUE(DRIVER_click(panel, IDC_INSTALL_REMOVE)); }
+
+    // Remove, and Yes to every question up to the box that ends the run.
+    void remove_answering_yes() {
+        click_remove();
+        answer(ARE_YOU_SURE, QUESTION, IDYES);
+        answer(std::string(DELETE_DIR) + GAME_DIR "\\data", QUESTION, IDYES);
+        answer(std::string(DELETE_DIR) + start_menu, QUESTION, IDYES);
+    }
 
     // The progress bar's upper bound and position.
     void expect_progress(int upper, int position) {
@@ -187,15 +210,73 @@ TEST_F(RemoveFlow, NoToATreeKeepsThatTreeAndStillFinishes) {
     answer(std::string(DELETE_DIR) + start_menu, QUESTION, IDNO);
     answer("Uninstall complete", "Information", IDOK);
     EXPECT_EQ(exit_status(), 1);
-    // The data tree's directories stay; the files below it are a record of
-    // their own, which asks nothing.
-    EXPECT_TRUE(exists(GAME_DIR "\\data\\maps\\deep"));
-    EXPECT_FALSE(exists(GAME_DIR "\\data\\maps\\deep\\cave.map"));
-    EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
+    // Every file below the data tree stays, although the next record deletes
+    // the files below it; the rest of the game goes.
+    for (const char* file : GAME_FILES) {
+        bool in_data = strncmp(file, "data\\", 5) == 0;
+        EXPECT_EQ(exists(std::string(GAME_DIR) + "\\" + file), in_data) << file;
+    }
     EXPECT_TRUE(exists(start_menu + "\\Tarnholm Vesk.lnk"));
     EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
     EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
     FOOTPRINT_delete_tree(start_menu.c_str());
+}
+
+static std::string failed_text(int count, const std::string& first) {
+    return std::to_string(count) + " files of the game could not be removed, among them:\n" + first +
+           "\nClose the program that uses them and run the uninstall again.";
+}
+
+// A link in the data tree to a folder of the user's, and one deeper down to
+// an empty folder. The test machine is Wine, where deleting a link deletes
+// what lies behind it: the links stay, the user is told, and the keys stay.
+TEST_F(RemoveFlow, LinksInTheGameKeepWhatLiesBehindThem) {
+    install_game();
+    write("C:\\Games\\Own\\letter.txt");
+    ASSERT_TRUE(FOOTPRINT_make_directories("C:\\Games\\Own empty"));
+    ASSERT_TRUE(FOOTPRINT_make_link("C:\\Games\\Own", GAME_DIR "\\data\\own"));
+    ASSERT_TRUE(FOOTPRINT_make_link("C:\\Games\\Own empty", GAME_DIR "\\data\\maps\\hollow"));
+    start();
+    remove_answering_yes();
+    // The walk reports "own" before it enters "maps".
+    answer(failed_text(2, GAME_DIR "\\data\\own"), "Error!", IDOK);
+    EXPECT_TRUE(DRIVER_settle(panel));
+    EXPECT_TRUE(DRIVER_is_shown(panel, IDC_INSTALL_REMOVE));  // the installed screen again
+    EXPECT_FALSE(DRIVER_is_shown(panel, IDC_PROGRESS));
+    EXPECT_TRUE(exists("C:\\Games\\Own\\letter.txt"));
+    EXPECT_TRUE(exists("C:\\Games\\Own empty"));
+    EXPECT_TRUE(exists(GAME_DIR "\\data\\own\\letter.txt"));
+    EXPECT_FALSE(exists(GAME_DIR "\\data\\maps\\south.map"));
+    EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
+    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_EXIT));
+    EXPECT_EQ(exit_status(), 0);
+}
+
+TEST_F(RemoveFlow, AFileInUseKeepsTheKeysUntilASecondRemove) {
+    install_game();
+    const std::string busy_file = GAME_DIR "\\data\\maps\\south.map";
+    HANDLE busy = CreateFileA(busy_file.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    start();
+    remove_answering_yes();
+    // Tried by the data tree and again by its files, it counts once.
+    answer(failed_text(1, busy_file), "Error!", IDOK);
+    CloseHandle(busy);
+    EXPECT_TRUE(exists(busy_file));
+    EXPECT_FALSE(exists(GAME_DIR "\\data\\maps\\deep\\cave.map"));
+    EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
+    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+
+    // Freed, the file goes with a second Remove, and so do the keys.
+    remove_answering_yes();
+    answer("Uninstall complete", "Information", IDOK);
+    EXPECT_EQ(exit_status(), 1);
+    EXPECT_FALSE(exists(GAME_DIR "\\data"));
+    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
 }
 
 // Starts command_line as the system's list of installed programs would.
@@ -234,30 +315,57 @@ TEST_F(RemoveFlow, UninstallEntryStartsTheUninstallerInRemoveMode) {
     EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
 }
 
-TEST_F(RemoveFlow, UnreadableProgramsFolderLeavesTheStartMenuAlone) {
-    install_game();
-    char programs[MAX_PATH] = "";
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    DWORD size = sizeof programs;
-    ASSERT_EQ(RegQueryValueExA(key, "Programs", NULL, NULL, (BYTE*)programs, &size), ERROR_SUCCESS);
-    ASSERT_EQ(RegDeleteValueA(key, "Programs"), ERROR_SUCCESS);
+// Puts the current user's "Programs" value back when the case ends.
+struct ProgramsValue {
+    HKEY key = NULL;
+    char saved[MAX_PATH] = "";
+    ~ProgramsValue() {
+        if (key == NULL) return;
+        RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE*)saved, (DWORD)strlen(saved) + 1);
+        RegCloseKey(key);
+    }
+};
 
-    start();
-    click_remove();
-    answer(ARE_YOU_SURE, QUESTION, IDYES);
-    answer("Error opening key, please try again.!1", "Error!", IDOK);
-    answer(std::string(DELETE_DIR) + GAME_DIR "\\data", QUESTION, IDYES);
-    // No question about any Start-menu folder: the script goes on without it.
-    answer("Uninstall complete", "Information", IDOK);
-    long status = exit_status();
+// A "Programs" value that is missing, empty or not an absolute path counts as
+// unreadable: the Start menu is left alone, and nothing is deleted at the
+// root of the current drive (the installer runs from "C:\"), where an empty
+// or relative folder would lead.
+TEST_F(RemoveFlow, UnusableProgramsFolderLeavesTheStartMenuAlone) {
+    ProgramsValue programs;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, KEY_ALL_ACCESS, &programs.key),
+              ERROR_SUCCESS);
+    DWORD size = sizeof programs.saved;
+    ASSERT_EQ(RegQueryValueExA(programs.key, "Programs", NULL, NULL, (BYTE*)programs.saved, &size),
+              ERROR_SUCCESS);
+    const char* const values[] = {NULL, "", "C:", "."};  // NULL: no value at all
+    for (const char* value : values) {
+        SCOPED_TRACE(value != NULL ? value : "missing");
+        if (value == NULL)
+            ASSERT_EQ(RegDeleteValueA(programs.key, "Programs"), ERROR_SUCCESS);
+        else
+            ASSERT_EQ(RegSetValueExA(programs.key, "Programs", 0, REG_SZ, (const BYTE*)value,
+                                     (DWORD)strlen(value) + 1),
+                      ERROR_SUCCESS);
+        install_game();
+        write("C:\\Tarnholm Vesk\\keep.txt");
 
-    RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE*)programs, (DWORD)strlen(programs) + 1);
-    RegCloseKey(key);
-    EXPECT_EQ(status, 1);
-    EXPECT_TRUE(exists(start_menu + "\\Tarnholm Vesk.lnk"));
-    EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+        start(NULL, "C:\\");
+        click_remove();
+        answer(ARE_YOU_SURE, QUESTION, IDYES);
+        answer("Error opening key, please try again.!1", "Error!", IDOK);
+        answer(std::string(DELETE_DIR) + GAME_DIR "\\data", QUESTION, IDYES);
+        // No question about any Start-menu folder: the script goes on without it.
+        answer("Uninstall complete", "Information", IDOK);
+        EXPECT_EQ(exit_status(), 1);
+        DRIVER_stop(&installer);
+
+        EXPECT_TRUE(exists("C:\\Tarnholm Vesk\\keep.txt"));
+        EXPECT_TRUE(exists(start_menu + "\\Tarnholm Vesk.lnk"));
+        EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
+        EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+    }
+    DeleteFileA("C:\\Tarnholm Vesk\\keep.txt");
+    RemoveDirectoryA("C:\\Tarnholm Vesk");
     FOOTPRINT_delete_tree(start_menu.c_str());
 }
 

@@ -533,6 +533,121 @@ TEST_F(Deleting, NeverDeletesFromAnEmptyPathOrADriveRoot)
     remove_all("D:\\sentinel");
 }
 
+// ---- Links, declined trees, deletions that did not happen ----------------------
+
+static void make_link(const std::string& target, const std::string& link)
+{
+    ASSERT_TRUE(FOOTPRINT_make_link(target.c_str(), link.c_str())) << link;
+}
+
+// The count of the last run's failed deletions; *first gets the first path.
+static uint32_t failed_deletions(std::string* first)
+{
+    const char* path = NULL;
+    uint32_t count = script_failed_deletions(&path);
+    *first = path != NULL ? path : "<NULL>";
+    return count;
+}
+
+TEST_F(Deleting, LinksAreNeverFollowed)
+{
+    // The user's own folders, one with a file and one empty, reached through
+    // links inside the tree, through a tree that is itself a link, and from
+    // a copy's source. The test machine is Wine, where deleting a link would
+    // delete what lies behind it: the links stay and count as not removed.
+    make_installed_tree();
+    const std::string own = root + "\\own";
+    const std::string own_empty = root + "\\own_empty";
+    make_directory(own);
+    write_file(own + "\\keep.txt", "mine");
+    make_directory(own_empty);
+    make_link(own, dst + "\\data\\mine");
+    make_link(own_empty, dst + "\\data\\sub\\hollow");
+    make_link(own, dst + "\\alias");
+    make_link(own, src + "\\linked");
+    write_file(src + "\\plain.txt", "p");
+
+    box_answers = {IDYES, IDYES};
+    EXPECT_TRUE(run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"},
+                     {CMD_DELETE_FILES_TREE, "<DST>\\data", "*.*"},
+                     {CMD_REMOVE_TREE, NULL, "<DST>\\alias"},
+                     {CMD_DELETE_FILES_TREE, "<DST>\\alias", "*.*"},
+                     {CMD_MAKE_DIR_QUIET, "<DST>\\copy", NULL},
+                     {CMD_COPY_TREE, "<SRC>", "<DST>\\copy"}}));
+    std::string first;
+    EXPECT_EQ(failed_deletions(&first), 3u);
+    EXPECT_EQ(first, dst + "\\data\\mine");  // the walk reports it before entering sub
+    EXPECT_EQ(describe_tree(own), (std::vector<std::string>{"keep.txt=mine"}));
+    EXPECT_TRUE(directory_exists(own_empty));
+    EXPECT_EQ(describe_tree(dst), (std::vector<std::string>{"alias@", "copy\\", "copy\\plain.txt=p", "data\\",
+                                                            "data\\mine@", "data\\sub\\", "data\\sub\\hollow@",
+                                                            "keep.dat=k"}));
+}
+
+TEST_F(Deleting, NoKeepsTheTreeForEveryLaterRecord)
+{
+    make_installed_tree();
+    make_directory(dst + "\\database");  // a sibling whose name starts alike
+    write_file(dst + "\\database\\x.txt", "x");
+    const std::vector<std::string> data = describe_tree(dst + "\\data");
+    box_answers = {IDNO, IDYES};
+    EXPECT_TRUE(run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"},
+                     {CMD_DELETE_FILES_TREE, "<DST>\\DATA\\", "*.*"},  // spelled otherwise
+                     {CMD_DELETE_FILES, "<DST>\\data\\sub", "*.*"},
+                     {CMD_REMOVE_TREE, NULL, "<DST>"}}));
+    EXPECT_EQ(describe_tree(dst + "\\data"), data);
+    EXPECT_EQ(list_directory(dst), (std::vector<std::string>{"data\\"}));
+    std::string first;
+    EXPECT_EQ(failed_deletions(&first), 0u);  // what the user kept is no failure
+    EXPECT_EQ(first, "");
+}
+
+static std::wstring long_name(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+TEST_F(Deleting, DeletionsThatDidNotHappenAreCountedOnce)
+{
+    // A file in use, and below a directory of 240 characters' path a
+    // directory and a file too deep for the ANSI calls. The data tree and then
+    // its files are deleted, so each of them is tried twice and counts once.
+    make_installed_tree();
+    const std::string data = dst + "\\data";
+    ASSERT_LT(data.size(), 200u);
+    const std::string wide = data + "\\" + std::string(239 - data.size(), 'w');
+    const std::string deep_directory = wide + "\\" + std::string(40, 'x');
+    const std::string deep_file = wide + "\\" + std::string(40, 'y') + ".txt";
+    ASSERT_TRUE(CreateDirectoryW(long_name(wide).c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryW(long_name(deep_directory).c_str(), NULL));
+    for (const std::string& file : {deep_file, deep_directory + "\\z.txt"}) {
+        HANDLE handle = CreateFileW(long_name(file).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE) << file;
+        CloseHandle(handle);
+    }
+    write_file(data + "\\busy.dat", "busy");
+    HANDLE busy = hold_exclusively(data + "\\busy.dat");
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+
+    box_answers = {IDYES};
+    EXPECT_TRUE(run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"}, {CMD_DELETE_FILES_TREE, "<DST>\\data", "*.*"}}));
+    std::string first;
+    uint32_t failed = failed_deletions(&first);
+    CloseHandle(busy);
+    bool deep_file_stayed = GetFileAttributesW(long_name(deep_file).c_str()) != INVALID_FILE_ATTRIBUTES;
+    // Renamed short, the deep entries can be removed by the fixture.
+    ASSERT_TRUE(MoveFileW(long_name(wide).c_str(), long_name(data + "\\w").c_str()));
+    EXPECT_EQ(failed, 3u);
+    EXPECT_EQ(first, data + "\\busy.dat");  // reported before the walk enters the deep directory
+    EXPECT_TRUE(deep_file_stayed);
+
+    // The next run counts afresh.
+    EXPECT_TRUE(run({{CMD_DELETE_FILES, "<DST>\\data", "busy.dat"}}));
+    EXPECT_EQ(failed_deletions(&first), 0u);
+    EXPECT_EQ(first, "");
+    EXPECT_FALSE(file_exists(data + "\\busy.dat"));
+}
+
 // ---- The built-in scripts ------------------------------------------------------
 
 TEST_F(Deleting, RemoveScriptRemovesTheGame)

@@ -19,6 +19,7 @@
 
 #include "COPYFLST.h"
 #include "fake_installer.h"
+#include "footprint.h"
 
 // ---- Message boxes ------------------------------------------------------------
 
@@ -102,11 +103,16 @@ static inline void make_directory(const std::string& path)
     ASSERT_TRUE(directory_exists(path)) << path;
 }
 
-// Removes path with everything inside, read-only entries too.
+// Removes path with everything inside, read-only entries too. A link goes
+// as a link; what lies behind it stays.
 static inline void remove_all(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        FOOTPRINT_remove_link(path.c_str());
         return;
     }
     SetFileAttributesA(path.c_str(), attributes & FILE_ATTRIBUTE_DIRECTORY ? FILE_ATTRIBUTE_DIRECTORY
@@ -120,7 +126,11 @@ static inline void remove_all(const std::string& path)
     if (search != INVALID_HANDLE_VALUE) {
         do {
             std::string name = entry.cFileName;
-            if (name != "." && name != "..") {
+            // A link whose target went first has no attributes of its own:
+            // the listing's are used.
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                FOOTPRINT_remove_link((path + "\\" + name).c_str());
+            } else if (name != "." && name != "..") {
                 remove_all(path + "\\" + name);
             }
         } while (FindNextFileA(search, &entry));
@@ -129,7 +139,8 @@ static inline void remove_all(const std::string& path)
     RemoveDirectoryA(path.c_str());
 }
 
-// Names directly inside a directory, sorted; directories end in "\".
+// Names directly inside a directory, sorted; directories end in "\", links
+// in "@".
 static inline std::vector<std::string> list_directory(const std::string& path)
 {
     std::vector<std::string> names;
@@ -141,7 +152,10 @@ static inline std::vector<std::string> list_directory(const std::string& path)
             if (name == "." || name == "..") {
                 continue;
             }
-            names.push_back(name + (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "\\" : ""));
+            const char* mark = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? "@"
+                               : entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY   ? "\\"
+                                                                                     : "";
+            names.push_back(name + mark);
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
@@ -169,7 +183,9 @@ static inline std::string summary(const std::string& content)
 static inline void describe_tree(const std::string& path, const std::string& prefix, std::vector<std::string>& out)
 {
     for (const std::string& name : list_directory(path)) {
-        if (name.back() == '\\') {
+        if (name.back() == '@') {
+            out.push_back(prefix + name);
+        } else if (name.back() == '\\') {
             out.push_back(prefix + name);
             describe_tree(path + "\\" + name.substr(0, name.size() - 1), prefix + name, out);
         } else {

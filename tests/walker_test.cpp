@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "footprint.h"
 #include "walker.h"
 
 struct Report {
@@ -40,7 +41,8 @@ static void remove_tree(const std::string& path) {
             std::string name = entry.cFileName;
             if (name == "." || name == "..") continue;
             std::string child = path + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) FOOTPRINT_remove_link(child.c_str());
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
             else DeleteFileA(child.c_str());
         } while (FindNextFileA(search, &entry));
         FindClose(search);
@@ -160,6 +162,52 @@ TEST_F(Walker, MissingOrOverlongDirectoryGivesTicksOnly) {
     std::string overlong(1100, 'd');
     EXPECT_TRUE(walk_tree("*.*", overlong.c_str(), record, WALK_DESCEND));
     EXPECT_TRUE(entries().empty());
+}
+
+static std::string full_path(const std::string& relative) {
+    char buffer[MAX_PATH];
+    DWORD length = GetFullPathNameA(relative.c_str(), sizeof buffer, buffer, NULL);
+    return length > 0 && length < sizeof buffer ? std::string(buffer) : std::string();
+}
+
+TEST_F(Walker, LinksAreReportedAndNeverEntered) {
+    // "walk\link" leads to a directory outside the walk holding one file.
+    std::string behind = full_path("walk_behind");
+    remove_tree(behind);
+    CreateDirectoryA(behind.c_str(), NULL);
+    make_file(behind + "\\secret");
+    ASSERT_TRUE(FOOTPRINT_make_link(behind.c_str(), full_path(root + "\\link").c_str()));
+    struct Case {
+        const char* pattern;
+        uint32_t flags;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"*.*", WALK_DESCEND, {"walk\\a:0", "walk\\b:0", "walk\\link:3", "walk\\s:1", "walk\\s\\c:0"}},
+        {"*.*", 0, {"walk\\a:0", "walk\\b:0", "walk\\link:3", "walk\\s:1"}},
+        {"secret", WALK_DESCEND, {}},  // the second listing does not enter it either
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        reports.clear();
+        EXPECT_TRUE(walk_tree(c.pattern, root.c_str(), record, c.flags));
+        std::vector<Report> list = entries();
+        EXPECT_EQ(sorted_paths(list, 0, list.size()), c.expected);
+    }
+    EXPECT_TRUE(FOOTPRINT_remove_link(full_path(root + "\\link").c_str()));
+    remove_tree(behind);
+}
+
+TEST(WalkerLimits, CanListWhatTheAnsiCallsReach) {
+    // The search path "directory\*.*" must fit the ANSI calls: 259 characters
+    // on Windows (Wine takes 260).
+    struct Case {
+        size_t length;
+        bool listed;
+    };
+    for (const Case c : {Case{1, true}, Case{255, true}, Case{257, false}, Case{1100, false}}) {
+        EXPECT_EQ(walk_can_list(std::string(c.length, 'd').c_str()), c.listed) << c.length;
+    }
 }
 
 TEST_F(Walker, TrailingBackslashDoublesTheSeparator) {
