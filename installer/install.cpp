@@ -36,12 +36,22 @@ static void read_windows_directory(char* buffer) {
     if (length == 0 || length >= INSTALL_PATH_SIZE) buffer[0] = '\0';
 }
 
+// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
+// trailing backslash when with_separator. False when it does not fit.
+static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
+    return format_path(buffer, size, with_separator ? SETUP_DEFAULT_FORMAT "\\" : SETUP_DEFAULT_FORMAT,
+                       installer_state.program_files_folder);
+}
+
 void run_install(void) {
     create_parent_directories();
     if (!validate_install_dir()) return;
+    // The validated directory, in its normalised form. From here on only this
+    // copy counts: the panel stays live under the flow's boxes without owner.
+    char target[INSTALL_PATH_SIZE];
+    memcpy(target, installer_state.install_dir, strlen(installer_state.install_dir) + 1);
 
-    char root[4] = {installer_state.install_dir[0], installer_state.install_dir[1],
-                    installer_state.install_dir[2], '\0'};
+    char root[4] = {target[0], target[1], target[2], '\0'};
     UINT type = GetDriveTypeA(root);
     if (type == DRIVE_CDROM || type == DRIVE_UNKNOWN || type == DRIVE_REMOVABLE || type == DRIVE_REMOTE) {
         MessageBoxA(NULL, "Drive selected is invalid. Please choose another install path.", "WARNING", MB_OK);
@@ -52,7 +62,7 @@ void run_install(void) {
     char windows_directory[INSTALL_PATH_SIZE];
     read_windows_directory(windows_directory);
     int32_t band = free_space_band(windows_directory);
-    int32_t install_band = free_space_band(installer_state.install_dir);
+    int32_t install_band = free_space_band(target);
     if (install_band > band) band = install_band;
     if (band == 2) MessageBoxA(NULL, "Please only choose Minimum or Typical Install Options.", "WARNING", MB_OK);
     if (band == 3) MessageBoxA(NULL, "Please only choose Minimum Install Option.", "WARNING", MB_OK);
@@ -69,8 +79,8 @@ void run_install(void) {
     set_working_text(INSTALL_WORKING_TEXT);
     show_control(IDC_PATH_PROMPT, false);
 
-    make_directory_path(installer_state.install_dir);
-    run_setup_and_relocate(installer_state.source_root, installer_state.install_dir);
+    make_directory_path(target);
+    run_setup_and_relocate(installer_state.source_root, target);
     set_working_text(INSTALL_WORKING_TEXT);
 
     MessageBoxA(NULL, "Please restart your machine.", "IMPORTANT", MB_OK);
@@ -96,60 +106,31 @@ void create_parent_directories(void) {
     }
 }
 
-// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
-// trailing backslash when with_separator. False when it does not fit.
-static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
-    return format_path(buffer, size, with_separator ? INSTALL_SETUP_DEFAULT_FORMAT "\\" : INSTALL_SETUP_DEFAULT_FORMAT,
-                       installer_state.program_files_folder);
-}
-
-// True for a directory inside the setup default directory: every pass would
-// move the game one level deeper into itself.
-static bool below_setup_default(const char* directory) {
-    char prefix[INSTALL_PATH_SIZE];
-    if (!setup_default_directory(prefix, sizeof prefix, true)) return false;
-    return _strnicmp(directory, prefix, strlen(prefix)) == 0;
-}
-
-// Removes the backslashes at the end of path.
-static void strip_trailing_separators(char* path) {
-    size_t length = strlen(path);
-    while (length > 0 && path[length - 1] == '\\') path[--length] = '\0';
-}
-
-bool directory_is_acceptable(const char* directory) {
-    size_t length = strnlen(directory, INSTALL_PATH_SIZE);
-    // The longest name the flow appends to the directory is the game's
-    // program for the links; relocated names are checked one by one.
-    if (length + 1 + strlen(INSTALL_GAME_PROGRAM) >= INSTALL_PATH_SIZE) return false;
-    bool letter = (directory[0] >= 'A' && directory[0] <= 'Z') || (directory[0] >= 'a' && directory[0] <= 'z');
-    if (!letter || directory[1] != ':' || directory[2] != '\\' || length <= 3) return false;
-    if (strstr(directory, "..") != NULL) return false;
-
-    // Compared in full form, so that "C:\.", "C:\Windows\" and the like are
-    // recognised for what they name.
-    char full[INSTALL_PATH_SIZE];
-    DWORD full_length = GetFullPathNameA(directory, sizeof full, full, NULL);
-    if (full_length == 0 || full_length >= sizeof full) return false;
-    strip_trailing_separators(full);
-    if (strlen(full) <= 2) return false;  // a drive root
-    char windows_directory[INSTALL_PATH_SIZE];
-    read_windows_directory(windows_directory);
-    strip_trailing_separators(windows_directory);
-    return windows_directory[0] != '\0' && lstrcmpiA(full, windows_directory) != 0;
-}
+#define INSTALL_SPECIAL_FOLDER_FORMAT \
+    "This folder belongs to Windows or holds your own files:\n%s\nPlease choose a new folder for the game."
+#define INSTALL_NOT_EMPTY_FORMAT \
+    "This folder already holds files that are not the game's:\n%s\nPlease choose a new or empty folder for " \
+    "the game."
 
 bool validate_install_dir(void) {
-    const char* directory = installer_state.install_dir;
-    bool valid = directory_is_acceptable(directory) && !below_setup_default(directory);
-    if (!valid) {
-        char text[INSTALL_PATH_SIZE];
-        char caption[INSTALL_PATH_SIZE];
-        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
-        load_text(IDS_WARNING, caption, sizeof caption);
-        MessageBoxA(installer_state.main_dialog, text, caption, MB_ICONINFORMATION | MB_OK);
+    char normalised[INSTALL_PATH_SIZE];
+    int32_t verdict = judge_directory(installer_state.install_dir, DIRECTORY_RULES_INSTALL, normalised,
+                                      sizeof normalised);
+    if (verdict == DIRECTORY_ACCEPTED) {
+        memcpy(installer_state.install_dir, normalised, strlen(normalised) + 1);
+        return true;
     }
-    return valid;
+    char text[INSTALL_PATH_SIZE + 128];
+    char caption[INSTALL_PATH_SIZE];
+    load_text(IDS_WARNING, caption, sizeof caption);
+    if (verdict == DIRECTORY_SPECIAL)
+        snprintf(text, sizeof text, INSTALL_SPECIAL_FOLDER_FORMAT, normalised);
+    else if (verdict == DIRECTORY_NOT_EMPTY)
+        snprintf(text, sizeof text, INSTALL_NOT_EMPTY_FORMAT, normalised);
+    else
+        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
+    MessageBoxA(installer_state.main_dialog, text, caption, MB_ICONINFORMATION | MB_OK);
+    return false;
 }
 
 int32_t free_space_band(const char* path) {
