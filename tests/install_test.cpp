@@ -618,3 +618,46 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_NE(outside.find("Tarnholm Vesk remove.exe"), std::string::npos) << outside;
     EXPECT_NE(outside.find("remove"), std::string::npos) << outside;
 }
+
+// The panel stays live under the flow's boxes without owner (the band
+// warning, the CD question). Typing, Cancel, Install and Ok there change
+// nothing: the flow installs into the directory it validated, and no second
+// flow starts inside it.
+TEST_F(InstallFlow, TheValidatedDirectoryHoldsWhileBoxesAreOpen) {
+    const char* target = "F:\\Games\\Tarn";
+    FOOTPRINT_delete_tree("F:\\Games");
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target));
+    const DWORD id = installer.information.dwProcessId;
+    HWND box = DRIVER_wait_message_box(id, DRIVER_TIMEOUT_MS);
+    ASSERT_NE(box, (HWND)NULL);
+    ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, SCRATCH "\\typed"));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_CANCEL));
+    ASSERT_TRUE(DRIVER_command(panel, IDC_INSTALL_REMOVE));
+    ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, SCRATCH "\\again"));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_OK));
+    EXPECT_EQ(DRIVER_count_message_boxes(id), 1);
+    char text[512] = "";
+    DRIVER_message_box_text(box, text, sizeof text);
+    EXPECT_STREQ(text, "Please only choose Minimum or Typical Install Options.");
+    ASSERT_TRUE(DRIVER_answer(box, IDOK));
+    for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
+
+    box = DRIVER_wait_message_box(id, DRIVER_TIMEOUT_MS);
+    ASSERT_NE(box, (HWND)NULL);
+    ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, SCRATCH "\\late"));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_OK));
+    EXPECT_EQ(DRIVER_count_message_boxes(id), 1);
+    DRIVER_message_box_text(box, text, sizeof text);
+    EXPECT_STREQ(text, NO_CD);
+    ASSERT_TRUE(insert_cd(CD_DRIVE_E, "nosetup"));
+    ASSERT_TRUE(DRIVER_answer(box, IDOK));
+    for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
+    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT"));
+    EXPECT_EQ(exit_status(), 1);
+
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    EXPECT_TRUE(is_directory(target));
+    EXPECT_FALSE(exists(SCRATCH)) << "a second flow made the parents of a typed directory";
+    FOOTPRINT_delete_tree("F:\\Games");
+}

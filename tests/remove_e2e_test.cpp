@@ -158,6 +158,10 @@ TEST_F(RemoveFlow, YesRemovesTheGameThenItsKeysAndEndsWithStatus1) {
     EXPECT_TRUE(DRIVER_is_shown(panel, IDC_WORKING_TEXT));
     EXPECT_TRUE(DRIVER_is_shown(panel, IDC_PROGRESS));
     expect_progress(50, 0);  // five records, ten units each
+    // The panel is live under the script's question: Remove there starts no
+    // second flow.
+    ASSERT_TRUE(DRIVER_command(panel, IDC_INSTALL_REMOVE));
+    EXPECT_EQ(DRIVER_count_message_boxes(installer.information.dwProcessId), 1);
     ASSERT_TRUE(DRIVER_answer(box, IDYES));
 
     box = expect_box(std::string(DELETE_DIR) + start_menu, QUESTION);
