@@ -43,6 +43,23 @@ static bool setup_default_directory(char* buffer, size_t size, bool with_separat
                        installer_state.program_files_folder);
 }
 
+// The restart request, or, when files are still in the setup default
+// directory, how many and where.
+static void ask_for_restart(const char* target) {
+    uint32_t left = count_leftover_files(target);
+    char setup_default[INSTALL_PATH_SIZE];
+    char text[INSTALL_PATH_SIZE + 160];
+    if (left > 0 && setup_default_directory(setup_default, sizeof setup_default, false)) {
+        snprintf(text, sizeof text,
+                 "%lu files could not be moved into the game's folder and are still in:\n%s\n"
+                 "Please restart your machine.",
+                 (unsigned long)left, setup_default);
+        MessageBoxA(NULL, text, "IMPORTANT", MB_OK);
+        return;
+    }
+    MessageBoxA(NULL, "Please restart your machine.", "IMPORTANT", MB_OK);
+}
+
 void run_install(void) {
     create_parent_directories();
     if (!validate_install_dir()) return;
@@ -83,7 +100,7 @@ void run_install(void) {
     run_setup_and_relocate(installer_state.source_root, target);
     set_working_text(INSTALL_WORKING_TEXT);
 
-    MessageBoxA(NULL, "Please restart your machine.", "IMPORTANT", MB_OK);
+    ask_for_restart(target);
     ExitProcess(1);
 }
 
@@ -356,6 +373,21 @@ void relocate_entry(const char* path, int32_t kind) {
     snprintf(status, sizeof status, "Processing %s", relative);  // display only: may be cut
     set_working_text(status);
     move_file(path, destination);
+}
+
+static uint32_t leftover_files;
+
+static void count_leftover(const char* path, int32_t kind) {
+    if (kind == WALK_FILE && path != NULL && !ends_with_rra(path)) leftover_files++;
+}
+
+uint32_t count_leftover_files(const char* target) {
+    char setup_default[INSTALL_PATH_SIZE];
+    if (!setup_default_directory(setup_default, sizeof setup_default, false) || lstrcmpiA(setup_default, target) == 0)
+        return 0;
+    leftover_files = 0;
+    walk_tree("*.*", setup_default, count_leftover, WALK_DESCEND);
+    return leftover_files;
 }
 
 void register_installation(const char* source_root, const char* target) {

@@ -40,6 +40,10 @@ const char* find_source_medium(void);
 void make_directory_path(const char* path);
 // Runs the CD's setup.exe and relocates while it runs and after it ended.
 void run_setup_and_relocate(const char* source_root, const char* target);
+// The files still in the setup default directory that the relocation should
+// have moved (every file but the "*rra" ones); 0 when the target is that
+// directory itself.
+uint32_t count_leftover_files(const char* target);
 // The walk callback of the relocation passes (kind: 0 file, 1 directory, 2 tick).
 void relocate_entry(const char* path, int32_t kind);
 // Registry values "InstallDir" and "InstallSource", the Start-menu links and

@@ -520,7 +520,7 @@ TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
 // installer polls, the earlier installation's files in the way and an
 // existing desktop link. The target is on another drive (4 TiB free), so
 // every file is copied and its source deleted. The files in the way stay in
-// the setup default directory.
+// the setup default directory, and the last message says so.
 TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     const std::string target = "I:\\Games\\Tarn Game";
     FOOTPRINT_delete_tree(target.c_str());
@@ -555,7 +555,9 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_TRUE(wait_until([&] { return DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working); }));
     EXPECT_TRUE(strcmp(working, WORKING) == 0 || strncmp(working, "Processing ", 11) == 0) << working;
 
-    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT", IDOK, 90000));
+    ASSERT_NO_FATAL_FAILURE(expect_box("3 files could not be moved into the game's folder and are still in:\n" +
+                                           std::string(setup_default) + "\nPlease restart your machine.",
+                                       "IMPORTANT", IDOK, 90000));
     EXPECT_EQ(exit_status(), 1);
 
     // The set-up program really held its file open across a poll.
