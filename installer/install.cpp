@@ -284,29 +284,18 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
     if (remembered_length > 0 && remembered_length < sizeof remembered) SetCurrentDirectoryA(remembered);
 }
 
-// Moves one file from the setup default directory to destination, whole or
-// not at all; a destination that exists is never touched. On the same drive
-// the file is renamed, which the system refuses while the set-up program
-// still holds it open. Across drives it is copied, and only when it can be
-// opened without sharing; when the source cannot be deleted after the copy,
-// the copy goes again. Either way a file still being written stays for a
-// later pass.
-static void move_file(const char* source, const char* destination) {
-    if (MoveFileExA(source, destination, 0)) return;
-    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
-    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (in == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(in, &information)) {
-        CloseHandle(in);
-        return;
-    }
-    HANDLE out = CreateFileA(destination, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+// A copy is written under this name beside its destination and renamed once
+// it is whole. The name is fixed per file, so that the copy of a run killed
+// in the middle is replaced by the next run's.
+#define INSTALL_PARTIAL_SUFFIX ".partial"
+
+// Copies the open file in to partial (replacing what an earlier run left
+// there), with its times, and flushes it to the disk. False, with partial
+// deleted again, when any step fails.
+static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information, const char* partial) {
+    HANDLE out = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (out == INVALID_HANDLE_VALUE) {
-        CloseHandle(in);
-        return;
-    }
+    if (out == INVALID_HANDLE_VALUE) return false;
     static char chunk[INSTALL_COPY_CHUNK];
     bool copied = true;
     for (;;) {
@@ -322,12 +311,40 @@ static void move_file(const char* source, const char* destination) {
             break;
         }
     }
-    if (copied) SetFileTime(out, &information.ftCreationTime, &information.ftLastAccessTime,
-                            &information.ftLastWriteTime);
+    copied = copied &&
+             SetFileTime(out, &information->ftCreationTime, &information->ftLastAccessTime,
+                         &information->ftLastWriteTime) &&
+             FlushFileBuffers(out);
     CloseHandle(out);
+    if (!copied) DeleteFileA(partial);
+    return copied;
+}
+
+// Moves one file from the setup default directory to destination, whole or
+// not at all; a destination that exists is never touched. On the same drive
+// the file is renamed, which the system refuses while the set-up program
+// still holds it open. Across drives it is copied, and only when it can be
+// opened without sharing, to a partial name that becomes the destination
+// only when the copy is whole; the source goes after that. When the source
+// cannot be deleted then, the copy goes again. Either way a file still being
+// written stays for a later pass.
+static void move_file(const char* source, const char* destination) {
+    if (MoveFileExA(source, destination, 0)) return;
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
+    char partial[INSTALL_PATH_SIZE];
+    if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ||
+        !format_path(partial, sizeof partial, "%s" INSTALL_PARTIAL_SUFFIX, destination))
+        return;
+    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (in == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool copied = GetFileInformationByHandle(in, &information) && copy_whole(in, &information, partial);
     CloseHandle(in);
-    if (!copied) {
-        DeleteFileA(destination);
+    if (!copied) return;
+    // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared
+    // meanwhile stays, and so does the source.
+    if (!MoveFileExA(partial, destination, 0)) {
+        DeleteFileA(partial);
         return;
     }
     SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);

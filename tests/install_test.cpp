@@ -88,12 +88,29 @@ static bool copy_tree(const std::string& from, const std::string& to) {
     return true;
 }
 
-// Whole-file equality, reported by sizes rather than by contents.
+static uint64_t file_size(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// Whole-file equality, compared in chunks (the files may be large) and
+// reported by sizes rather than by contents.
 static void expect_same_file(const std::string& actual, const std::string& expected) {
-    std::string a = contents(actual);
-    std::string b = contents(expected);
-    EXPECT_TRUE(a == b) << actual << " (" << a.size() << " bytes) differs from " << expected << " ("
-                        << b.size() << " bytes)";
+    FILE* a = fopen(actual.c_str(), "rb");
+    FILE* b = fopen(expected.c_str(), "rb");
+    bool same = a != NULL && b != NULL;
+    static char chunk_a[65536], chunk_b[65536];
+    while (same) {
+        size_t got_a = fread(chunk_a, 1, sizeof chunk_a, a);
+        size_t got_b = fread(chunk_b, 1, sizeof chunk_b, b);
+        same = got_a == got_b && memcmp(chunk_a, chunk_b, got_a) == 0;
+        if (got_a == 0) break;
+    }
+    if (a != NULL) fclose(a);
+    if (b != NULL) fclose(b);
+    EXPECT_TRUE(same) << actual << " (" << file_size(actual) << " bytes) differs from " << expected << " ("
+                      << file_size(expected) << " bytes)";
 }
 
 static bool ends_with_rra(const std::string& name) {
@@ -662,4 +679,49 @@ TEST_F(InstallFlow, TheValidatedDirectoryHoldsWhileBoxesAreOpen) {
     EXPECT_TRUE(is_directory(target));
     EXPECT_FALSE(exists(SCRATCH)) << "a second flow made the parents of a typed directory";
     FOOTPRINT_delete_tree("F:\\Games");
+}
+
+// Across drives a file is copied under a partial name and renamed once
+// whole. An installer killed in the middle of a large file's copy leaves no
+// truncated file under the final name. The next run, over what the first one
+// moved (an earlier installation), replaces the partial copy and reports the
+// files its set-up program wrote again that were already in place.
+TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
+    const std::string target = "I:\\Games\\Tarn Large";
+    const std::string big = "data\\fill\\g0\\d0\\file0.bin";
+    const std::string on_cd = MASTER_CDS "\\large\\GAME\\" + big;
+    const std::string final_name = target + "\\" + big;
+    const std::string partial = final_name + ".partial";
+    FOOTPRINT_delete_tree(target.c_str());
+    ASSERT_TRUE(insert_cd(CD_DRIVE_D, "large"));
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target.c_str()));
+    // Killed as soon as the copy shows, under either name.
+    bool copying = false;
+    for (DWORD start = GetTickCount(); !copying && GetTickCount() - start < 60000; Sleep(1))
+        copying = exists(partial) || exists(final_name);
+    ASSERT_TRUE(copying) << "the copy never began";
+    TerminateProcess(installer.information.hProcess, 9);
+    WaitForSingleObject(installer.information.hProcess, DRIVER_TIMEOUT_MS);
+    kill_leftovers();
+
+    EXPECT_FALSE(exists(final_name)) << "a truncated copy under the final name";
+    ASSERT_TRUE(exists(partial)) << "killed too late to catch the copy";
+    EXPECT_LT(file_size(partial), file_size(on_cd));
+    ASSERT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY)) << "killed after the first polling cycle";
+    std::vector<std::string> moved;
+    list_files(target, "", &moved);
+    DRIVER_stop(&installer);
+
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target.c_str()));
+    ASSERT_NO_FATAL_FAILURE(expect_box(std::to_string(moved.size() - 1) +
+                                           " files could not be moved into the game's folder and are still in:\n" +
+                                           setup_default + "\nPlease restart your machine.",
+                                       "IMPORTANT", IDOK, 90000));
+    EXPECT_EQ(exit_status(), 1);
+    expect_same_file(final_name, on_cd);
+    EXPECT_FALSE(exists(partial));
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    FOOTPRINT_delete_tree(target.c_str());
 }
