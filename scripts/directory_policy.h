@@ -1,7 +1,8 @@
 // The install-directory policy: which directories the game may call its
-// own. The install flow, the remove flow and the scripts' deletions judge a
-// directory by what it names, never by how it is spelled: the path is put
-// into its normalised full form first, and that form is what is compared,
+// own. It depends on nothing of the installer, so that the install flow,
+// the remove flow and deletions anywhere can ask it alike. A directory is
+// judged by what it names, never by how it is spelled: the path is put into
+// its normalised full form first, and that form is what is compared,
 // reported and used afterwards.
 #ifndef DIRECTORY_POLICY_H
 #define DIRECTORY_POLICY_H
@@ -29,7 +30,7 @@
 
 // Verdicts.
 #define DIRECTORY_ACCEPTED  0
-#define DIRECTORY_NOT_VALID 1  // not a valid directory at all (the panel's string 27)
+#define DIRECTORY_NOT_VALID 1  // not a valid directory at all
 #define DIRECTORY_SPECIAL   2  // a special folder of the system or the user, or above one
 #define DIRECTORY_NOT_EMPTY 3  // exists and holds things that are not the game's
 
