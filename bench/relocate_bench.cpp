@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     }
     if (SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, installer_state.program_files_folder) != S_OK) return 2;
     char setup_default[MAX_PATH];
-    snprintf(setup_default, sizeof setup_default, INSTALL_SETUP_DEFAULT_FORMAT, installer_state.program_files_folder);
+    snprintf(setup_default, sizeof setup_default, SETUP_DEFAULT_FORMAT, installer_state.program_files_folder);
     int before = count_files(setup_default);
     make_directory_path(argv[1]);
     snprintf(installer_state.relocation_target, sizeof installer_state.relocation_target, "%s", argv[1]);

@@ -36,12 +36,39 @@ static void read_windows_directory(char* buffer) {
     if (length == 0 || length >= INSTALL_PATH_SIZE) buffer[0] = '\0';
 }
 
+// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
+// trailing backslash when with_separator. False when it does not fit.
+static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
+    return format_path(buffer, size, with_separator ? SETUP_DEFAULT_FORMAT "\\" : SETUP_DEFAULT_FORMAT,
+                       installer_state.program_files_folder);
+}
+
+// The restart request, or, when files are still in the setup default
+// directory, how many and where.
+static void ask_for_restart(const char* target) {
+    uint32_t left = count_leftover_files(target);
+    char setup_default[INSTALL_PATH_SIZE];
+    char text[INSTALL_PATH_SIZE + 160];
+    if (left > 0 && setup_default_directory(setup_default, sizeof setup_default, false)) {
+        snprintf(text, sizeof text,
+                 "%lu files could not be moved into the game's folder and are still in:\n%s\n"
+                 "Please restart your machine.",
+                 (unsigned long)left, setup_default);
+        MessageBoxA(NULL, text, "IMPORTANT", MB_OK);
+        return;
+    }
+    MessageBoxA(NULL, "Please restart your machine.", "IMPORTANT", MB_OK);
+}
+
 void run_install(void) {
     create_parent_directories();
     if (!validate_install_dir()) return;
+    // The validated directory, in its normalised form. From here on only this
+    // copy counts: the panel stays live under the flow's boxes without owner.
+    char target[INSTALL_PATH_SIZE];
+    memcpy(target, installer_state.install_dir, strlen(installer_state.install_dir) + 1);
 
-    char root[4] = {installer_state.install_dir[0], installer_state.install_dir[1],
-                    installer_state.install_dir[2], '\0'};
+    char root[4] = {target[0], target[1], target[2], '\0'};
     UINT type = GetDriveTypeA(root);
     if (type == DRIVE_CDROM || type == DRIVE_UNKNOWN || type == DRIVE_REMOVABLE || type == DRIVE_REMOTE) {
         MessageBoxA(NULL, "Drive selected is invalid. Please choose another install path.", "WARNING", MB_OK);
@@ -52,7 +79,7 @@ void run_install(void) {
     char windows_directory[INSTALL_PATH_SIZE];
     read_windows_directory(windows_directory);
     int32_t band = free_space_band(windows_directory);
-    int32_t install_band = free_space_band(installer_state.install_dir);
+    int32_t install_band = free_space_band(target);
     if (install_band > band) band = install_band;
     if (band == 2) MessageBoxA(NULL, "Please only choose Minimum or Typical Install Options.", "WARNING", MB_OK);
     if (band == 3) MessageBoxA(NULL, "Please only choose Minimum Install Option.", "WARNING", MB_OK);
@@ -69,11 +96,11 @@ void run_install(void) {
     set_working_text(INSTALL_WORKING_TEXT);
     show_control(IDC_PATH_PROMPT, false);
 
-    make_directory_path(installer_state.install_dir);
-    run_setup_and_relocate(installer_state.source_root, installer_state.install_dir);
+    make_directory_path(target);
+    run_setup_and_relocate(installer_state.source_root, target);
     set_working_text(INSTALL_WORKING_TEXT);
 
-    MessageBoxA(NULL, "Please restart your machine.", "IMPORTANT", MB_OK);
+    ask_for_restart(target);
     ExitProcess(1);
 }
 
@@ -96,60 +123,31 @@ void create_parent_directories(void) {
     }
 }
 
-// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
-// trailing backslash when with_separator. False when it does not fit.
-static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
-    return format_path(buffer, size, with_separator ? INSTALL_SETUP_DEFAULT_FORMAT "\\" : INSTALL_SETUP_DEFAULT_FORMAT,
-                       installer_state.program_files_folder);
-}
-
-// True for a directory inside the setup default directory: every pass would
-// move the game one level deeper into itself.
-static bool below_setup_default(const char* directory) {
-    char prefix[INSTALL_PATH_SIZE];
-    if (!setup_default_directory(prefix, sizeof prefix, true)) return false;
-    return _strnicmp(directory, prefix, strlen(prefix)) == 0;
-}
-
-// Removes the backslashes at the end of path.
-static void strip_trailing_separators(char* path) {
-    size_t length = strlen(path);
-    while (length > 0 && path[length - 1] == '\\') path[--length] = '\0';
-}
-
-bool directory_is_acceptable(const char* directory) {
-    size_t length = strnlen(directory, INSTALL_PATH_SIZE);
-    // The longest name the flow appends to the directory is the game's
-    // program for the links; relocated names are checked one by one.
-    if (length + 1 + strlen(INSTALL_GAME_PROGRAM) >= INSTALL_PATH_SIZE) return false;
-    bool letter = (directory[0] >= 'A' && directory[0] <= 'Z') || (directory[0] >= 'a' && directory[0] <= 'z');
-    if (!letter || directory[1] != ':' || directory[2] != '\\' || length <= 3) return false;
-    if (strstr(directory, "..") != NULL) return false;
-
-    // Compared in full form, so that "C:\.", "C:\Windows\" and the like are
-    // recognised for what they name.
-    char full[INSTALL_PATH_SIZE];
-    DWORD full_length = GetFullPathNameA(directory, sizeof full, full, NULL);
-    if (full_length == 0 || full_length >= sizeof full) return false;
-    strip_trailing_separators(full);
-    if (strlen(full) <= 2) return false;  // a drive root
-    char windows_directory[INSTALL_PATH_SIZE];
-    read_windows_directory(windows_directory);
-    strip_trailing_separators(windows_directory);
-    return windows_directory[0] != '\0' && lstrcmpiA(full, windows_directory) != 0;
-}
+#define INSTALL_SPECIAL_FOLDER_FORMAT \
+    "This folder belongs to Windows or holds your own files:\n%s\nPlease choose a new folder for the game."
+#define INSTALL_NOT_EMPTY_FORMAT \
+    "This folder already holds files that are not the game's:\n%s\nPlease choose a new or empty folder for " \
+    "the game."
 
 bool validate_install_dir(void) {
-    const char* directory = installer_state.install_dir;
-    bool valid = directory_is_acceptable(directory) && !below_setup_default(directory);
-    if (!valid) {
-        char text[INSTALL_PATH_SIZE];
-        char caption[INSTALL_PATH_SIZE];
-        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
-        load_text(IDS_WARNING, caption, sizeof caption);
-        MessageBoxA(installer_state.main_dialog, text, caption, MB_ICONINFORMATION | MB_OK);
+    char normalised[INSTALL_PATH_SIZE];
+    int32_t verdict = judge_directory(installer_state.install_dir, DIRECTORY_RULES_INSTALL, normalised,
+                                      sizeof normalised);
+    if (verdict == DIRECTORY_ACCEPTED) {
+        memcpy(installer_state.install_dir, normalised, strlen(normalised) + 1);
+        return true;
     }
-    return valid;
+    char text[INSTALL_PATH_SIZE + 128];
+    char caption[INSTALL_PATH_SIZE];
+    load_text(IDS_WARNING, caption, sizeof caption);
+    if (verdict == DIRECTORY_SPECIAL)
+        snprintf(text, sizeof text, INSTALL_SPECIAL_FOLDER_FORMAT, normalised);
+    else if (verdict == DIRECTORY_NOT_EMPTY)
+        snprintf(text, sizeof text, INSTALL_NOT_EMPTY_FORMAT, normalised);
+    else
+        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
+    MessageBoxA(installer_state.main_dialog, text, caption, MB_ICONINFORMATION | MB_OK);
+    return false;
 }
 
 int32_t free_space_band(const char* path) {
@@ -286,29 +284,18 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
     if (remembered_length > 0 && remembered_length < sizeof remembered) SetCurrentDirectoryA(remembered);
 }
 
-// Moves one file from the setup default directory to destination, whole or
-// not at all; a destination that exists is never touched. On the same drive
-// the file is renamed, which the system refuses while the set-up program
-// still holds it open. Across drives it is copied, and only when it can be
-// opened without sharing; when the source cannot be deleted after the copy,
-// the copy goes again. Either way a file still being written stays for a
-// later pass.
-static void move_file(const char* source, const char* destination) {
-    if (MoveFileExA(source, destination, 0)) return;
-    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
-    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (in == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(in, &information)) {
-        CloseHandle(in);
-        return;
-    }
-    HANDLE out = CreateFileA(destination, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+// A copy is written under this name beside its destination and renamed once
+// it is whole. The name is fixed per file, so that the copy of a run killed
+// in the middle is replaced by the next run's.
+#define INSTALL_PARTIAL_SUFFIX ".partial"
+
+// Copies the open file in to partial (replacing what an earlier run left
+// there), with its times, and flushes it to the disk. False, with partial
+// deleted again, when any step fails.
+static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information, const char* partial) {
+    HANDLE out = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (out == INVALID_HANDLE_VALUE) {
-        CloseHandle(in);
-        return;
-    }
+    if (out == INVALID_HANDLE_VALUE) return false;
     static char chunk[INSTALL_COPY_CHUNK];
     bool copied = true;
     for (;;) {
@@ -324,12 +311,40 @@ static void move_file(const char* source, const char* destination) {
             break;
         }
     }
-    if (copied) SetFileTime(out, &information.ftCreationTime, &information.ftLastAccessTime,
-                            &information.ftLastWriteTime);
+    copied = copied &&
+             SetFileTime(out, &information->ftCreationTime, &information->ftLastAccessTime,
+                         &information->ftLastWriteTime) &&
+             FlushFileBuffers(out);
     CloseHandle(out);
+    if (!copied) DeleteFileA(partial);
+    return copied;
+}
+
+// Moves one file from the setup default directory to destination, whole or
+// not at all; a destination that exists is never touched. On the same drive
+// the file is renamed, which the system refuses while the set-up program
+// still holds it open. Across drives it is copied, and only when it can be
+// opened without sharing, to a partial name that becomes the destination
+// only when the copy is whole; the source goes after that. When the source
+// cannot be deleted then, the copy goes again. Either way a file still being
+// written stays for a later pass.
+static void move_file(const char* source, const char* destination) {
+    if (MoveFileExA(source, destination, 0)) return;
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
+    char partial[INSTALL_PATH_SIZE];
+    if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ||
+        !format_path(partial, sizeof partial, "%s" INSTALL_PARTIAL_SUFFIX, destination))
+        return;
+    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (in == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool copied = GetFileInformationByHandle(in, &information) && copy_whole(in, &information, partial);
     CloseHandle(in);
-    if (!copied) {
-        DeleteFileA(destination);
+    if (!copied) return;
+    // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared
+    // meanwhile stays, and so does the source.
+    if (!MoveFileExA(partial, destination, 0)) {
+        DeleteFileA(partial);
         return;
     }
     SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);
@@ -375,6 +390,21 @@ void relocate_entry(const char* path, int32_t kind) {
     snprintf(status, sizeof status, "Processing %s", relative);  // display only: may be cut
     set_working_text(status);
     move_file(path, destination);
+}
+
+static uint32_t leftover_files;
+
+static void count_leftover(const char* path, int32_t kind) {
+    if (kind == WALK_FILE && path != NULL && !ends_with_rra(path)) leftover_files++;
+}
+
+uint32_t count_leftover_files(const char* target) {
+    char setup_default[INSTALL_PATH_SIZE];
+    if (!setup_default_directory(setup_default, sizeof setup_default, false) || lstrcmpiA(setup_default, target) == 0)
+        return 0;
+    leftover_files = 0;
+    walk_tree("*.*", setup_default, count_leftover, WALK_DESCEND);
+    return leftover_files;
 }
 
 void register_installation(const char* source_root, const char* target) {

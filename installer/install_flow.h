@@ -6,8 +6,8 @@
 
 #include <stdint.h>
 
-// Where the CD's set-up program always installs, below the Program Files folder.
-#define INSTALL_SETUP_DEFAULT_FORMAT "%s\\VKQ\\Tarnholm Vesk"
+#include "directory_policy.h"
+
 // The free-space bands, in KiB: above the first band 1, above the second
 // band 2, above the third band 3, otherwise too little.
 #define INSTALL_BAND1_KIB 1331200u
@@ -21,13 +21,11 @@
 // Creates every parent directory of install_dir (not its last level),
 // ignoring failures; does nothing without a drive letter.
 void create_parent_directories(void);
-// True when directory may be the game's own: "X:\" and more, no "..", not
-// a drive root or the Windows directory in any spelling, and short enough
-// that every path the flows derive from it fits. The remove flow deletes
-// only inside such a directory.
-bool directory_is_acceptable(const char* directory);
-// True when install_dir may be used: acceptable as above and not inside the
-// setup default directory. Otherwise shows string 27 and returns false.
+// True when install_dir may be used under every rule of the directory
+// policy; install_dir then holds its normalised form, the only one used from
+// then on. Otherwise shows why in a box owned by the panel (string 27, or a
+// message of its own for a special folder or a folder that is not empty)
+// and returns false.
 bool validate_install_dir(void);
 // The free-space band (1, 2 or 3) of the drive of path; ends the process
 // with status 1 when it has 650 MiB or less, or its space cannot be read.
@@ -42,6 +40,10 @@ const char* find_source_medium(void);
 void make_directory_path(const char* path);
 // Runs the CD's setup.exe and relocates while it runs and after it ended.
 void run_setup_and_relocate(const char* source_root, const char* target);
+// The files still in the setup default directory that the relocation should
+// have moved (every file but the "*rra" ones); 0 when the target is that
+// directory itself.
+uint32_t count_leftover_files(const char* target);
 // The walk callback of the relocation passes (kind: 0 file, 1 directory, 2 tick).
 void relocate_entry(const char* path, int32_t kind);
 // Registry values "InstallDir" and "InstallSource", the Start-menu links and

@@ -232,20 +232,10 @@ static void show_readme(HWND window) {
     MessageBoxA(window, text, caption, MB_OK);
 }
 
-// Ok on the path screen. A text longer than the field, which only another
-// program can put into the edit control, is refused like any invalid
-// directory instead of being cut into install_dir.
-static void on_ok(HWND window) {
-    LRESULT length = SendDlgItemMessageA(window, IDC_INSTALL_DIR, WM_GETTEXTLENGTH, 0, 0);
-    if (length > INSTALL_DIR_LIMIT) {
-        char text[INSTALL_PATH_SIZE], caption[INSTALL_PATH_SIZE];
-        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
-        load_text(IDS_WARNING, caption, sizeof caption);
-        MessageBoxA(window, text, caption, MB_OK | MB_ICONINFORMATION);
-        return;
-    }
-    run_install();
-}
+// True while the install or the remove flow runs. Their message pumps and
+// the boxes they show without owner keep the panel live, and nothing done
+// there may change the flow's directory or start a second flow inside it.
+static bool flow_running;
 
 static void on_install_dir_changed(HWND window) {
     HWND edit = GetDlgItem(window, IDC_INSTALL_DIR);
@@ -256,11 +246,40 @@ static void on_install_dir_changed(HWND window) {
     GetWindowTextA(edit, installer_state.install_dir, sizeof installer_state.install_dir);
 }
 
+// Ok on the path screen: the flow starts from what the edit control shows
+// now. A text longer than the field, which only another program can put
+// into the edit control, is refused like any invalid directory instead of
+// being cut into install_dir.
+static void on_ok(HWND window) {
+    LRESULT length = SendDlgItemMessageA(window, IDC_INSTALL_DIR, WM_GETTEXTLENGTH, 0, 0);
+    if (length > INSTALL_DIR_LIMIT) {
+        char text[INSTALL_PATH_SIZE], caption[INSTALL_PATH_SIZE];
+        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
+        load_text(IDS_WARNING, caption, sizeof caption);
+        MessageBoxA(window, text, caption, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    on_install_dir_changed(window);
+    flow_running = true;
+    run_install();
+    flow_running = false;
+}
+
+static void on_remove(void) {
+    flow_running = true;
+    remove_installation();
+    flow_running = false;
+}
+
 static bool on_path_screen(void) {
     return !installer_state.start_screen_shown && !installer_state.remove_mode;
 }
 
 static void on_command(HWND window, UINT control) {
+    // While a flow runs, nothing starts another flow or changes its directory.
+    if (flow_running && (control == IDC_OK || control == IDC_INSTALL_REMOVE || control == IDC_INSTALL_DIR ||
+                         control == IDC_CANCEL))
+        return;
     switch (control) {
     case IDC_OK:
         if (on_path_screen()) on_ok(window);
@@ -268,10 +287,10 @@ static void on_command(HWND window, UINT control) {
     case IDC_INSTALL_REMOVE:
         if (installer_state.remove_mode) {
             // In remove mode the program ends whatever the flow's outcome.
-            remove_installation();
+            on_remove();
             PostQuitMessage(0);
         } else if (installer_state.installed) {
-            remove_installation();
+            on_remove();
         } else if (installer_state.start_screen_shown) {
             show_path_screen();
             installer_state.start_screen_shown = false;

@@ -4,14 +4,16 @@
 // installation directory and the game's Start-menu folder, then deletes the
 // product key and the uninstall entry. The script deletes only below the
 // directories it is given, so the flow gives it none that could hold more
-// than the game: an installation directory that is not acceptable stops the
-// flow before anything is deleted, and an unknown Start-menu folder is left
-// out of the run.
+// than the game: an installation directory that the directory policy
+// refuses (a drive root, the Windows directory, a special folder or one
+// above it, in any spelling) stops the flow before anything is deleted, and
+// an unknown Start-menu folder is left out of the run.
 #include "INSTALL.h"
 #include "install_flow.h"
 
 #include "COPYFLST.h"
 #include "WINUTILS.h"
+#include "directory_policy.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -78,7 +80,10 @@ static bool report_failed_deletions(const char* error) {
 void remove_installation(void) {
     if (remove_message_box(IDS_ARE_YOU_SURE, IDS_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
 
-    if (!directory_is_acceptable(installer_state.install_dir)) {
+    // Judged by what it names; the script then runs on that same form.
+    char normalised[INSTALL_PATH_SIZE];
+    if (judge_directory(installer_state.install_dir, DIRECTORY_RULES_REMOVE, normalised, sizeof normalised) !=
+        DIRECTORY_ACCEPTED) {
         char text[INSTALL_PATH_SIZE + sizeof REMOVE_REFUSED_FORMAT];
         char caption[INSTALL_PATH_SIZE];
         snprintf(text, sizeof text, REMOVE_REFUSED_FORMAT, installer_state.install_dir);
@@ -86,6 +91,7 @@ void remove_installation(void) {
         MessageBoxA(installer_state.main_dialog, text, caption, MB_OK | MB_ICONSTOP);
         return;
     }
+    memcpy(installer_state.install_dir, normalised, strlen(normalised) + 1);
 
     char removing[INSTALL_PATH_SIZE];
     char key_error[INSTALL_PATH_SIZE];

@@ -4,6 +4,7 @@
 // the small helpers the other parts share (load_text, update_status, ...).
 #include "INSTALL.h"
 #include "WINUTILS.h"
+#include "directory_policy.h"
 #include "memory.h"
 #include "resource.h"
 
@@ -20,8 +21,6 @@ InstallerState installer_state;
 #define FOLDER_FLAG_CREATE 0x8000      // CSIDL_FLAG_CREATE
 #define FOLDER_PROGRAM_FILES 0x0026    // CSIDL_PROGRAM_FILES
 #define FOLDER_DESKTOP 0x0000          // CSIDL_DESKTOP
-
-static const char* const probe_files[] = {"Tarn II.exe", "tnh2main.exe", "mss32.dll"};
 
 bool load_text(uint32_t id, char* buffer, int32_t size) {
     if (buffer == NULL || size <= 0) return false;
@@ -87,25 +86,13 @@ static HRESULT query_folder(int folder, char* field) {
     return installer_state.folder_path_function(NULL, folder, NULL, 0, field);
 }
 
-// True when all three files of an installation open in directory.
-static bool has_probe_files(const char* directory) {
-    for (const char* name : probe_files) {
-        char path[INSTALL_PATH_SIZE];
-        if (!format_path(path, sizeof path, "%s\\%s", directory, name)) return false;
-        FILE* file = fopen(path, "rb");
-        if (file == NULL) return false;
-        fclose(file);
-    }
-    return true;
-}
-
 void find_existing_installation(void) {
     char registered[INSTALL_PATH_SIZE];
     bool found = WINUTILS_get_registry_entry(2, INSTALL_PRODUCT_KEY, "InstallDir", registered);
     if (found) {
         size_t length = strlen(registered);
         if (length > 0 && registered[length - 1] == '\\') registered[length - 1] = '\0';
-        found = has_probe_files(registered);
+        found = holds_installation(registered);
     }
     char setup_default[INSTALL_PATH_SIZE];
     format_path(setup_default, sizeof setup_default, "%s\\VKQ\\Tarnholm Vesk",

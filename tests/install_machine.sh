@@ -12,6 +12,8 @@
 #             nothing that stays behind
 #   nosetup   the game without a set-up program
 #   nopatch   the game with the no-patch marker
+#   large     set-up program, one file of 400 MiB (data/fill/g0/d0/file0.bin),
+#             which takes the relocation a while to copy to another drive
 # Drives with a known amount of free space:
 #   F: 1200 MiB (band 2)  G: 800 MiB (band 3)  H: 600 MiB (too little)
 #   I: 4 TiB + 100 MiB (more than 32 bits of KiB)
@@ -35,6 +37,7 @@ case "$action" in
                --hold data/maps/big.map --hold-ms 6000
     "$make_cd" "$build/cds/nosetup"
     "$make_cd" "$build/cds/nopatch" --setup "$setup_exe" --no-patch
+    "$make_cd" "$build/cds/large" --setup "$setup_exe" --files 1 --megabytes 400
     # The links are read from outside as well, with the host's lnkinfo,
     # which the cases start from drive Y:.
     cp "$(command -v lnkinfo)" "$build/cds/lnkinfo"

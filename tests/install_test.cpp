@@ -88,12 +88,29 @@ static bool copy_tree(const std::string& from, const std::string& to) {
     return true;
 }
 
-// Whole-file equality, reported by sizes rather than by contents.
+static uint64_t file_size(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// Whole-file equality, compared in chunks (the files may be large) and
+// reported by sizes rather than by contents.
 static void expect_same_file(const std::string& actual, const std::string& expected) {
-    std::string a = contents(actual);
-    std::string b = contents(expected);
-    EXPECT_TRUE(a == b) << actual << " (" << a.size() << " bytes) differs from " << expected << " ("
-                        << b.size() << " bytes)";
+    FILE* a = fopen(actual.c_str(), "rb");
+    FILE* b = fopen(expected.c_str(), "rb");
+    bool same = a != NULL && b != NULL;
+    static char chunk_a[65536], chunk_b[65536];
+    while (same) {
+        size_t got_a = fread(chunk_a, 1, sizeof chunk_a, a);
+        size_t got_b = fread(chunk_b, 1, sizeof chunk_b, b);
+        same = got_a == got_b && memcmp(chunk_a, chunk_b, got_a) == 0;
+        if (got_a == 0) break;
+    }
+    if (a != NULL) fclose(a);
+    if (b != NULL) fclose(b);
+    EXPECT_TRUE(same) << actual << " (" << file_size(actual) << " bytes) differs from " << expected << " ("
+                      << file_size(expected) << " bytes)";
 }
 
 static bool ends_with_rra(const std::string& name) {
@@ -296,29 +313,101 @@ protected:
     std::string uninstaller() { return std::string(windows) + "\\Tarnholm Vesk remove.exe"; }
 };
 
+static std::string special_folder(const std::string& path) {
+    return "This folder belongs to Windows or holds your own files:\n" + path +
+           "\nPlease choose a new folder for the game.";
+}
+
+static std::string not_empty(const std::string& path) {
+    return "This folder already holds files that are not the game's:\n" + path +
+           "\nPlease choose a new or empty folder for the game.";
+}
+
+static std::string folder(int csidl) {
+    char path[MAX_PATH] = "";
+    EXPECT_TRUE(FOOTPRINT_folder(csidl, path)) << csidl;
+    return path;
+}
+
+static std::string parent(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+// The 8.3 spelling of an existing path.
+static std::string short_name(const std::string& path) {
+    char name[MAX_PATH] = "";
+    DWORD length = GetShortPathNameA(path.c_str(), name, sizeof name);
+    EXPECT_TRUE(length > 0 && length < sizeof name && path != name) << path;
+    return name;
+}
+
+// Every separator after the drive's doubled, or turned into a slash.
+static std::string respelled(const std::string& path, const char* separator) {
+    std::string spelled = path.substr(0, 3);
+    for (size_t i = 3; i < path.size(); i++) spelled += path[i] == '\\' ? std::string(separator) : path.substr(i, 1);
+    return spelled;
+}
+
+// Each refusal keeps the path screen and names its reason; the user's files
+// inside the folders named stay.
 TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     std::string windows_other_case = windows;
     for (char& c : windows_other_case) c = (char)(islower((unsigned char)c) ? toupper(c) : tolower(c));
     std::string long_path = SCRATCH "\\long\\";
     long_path.append(512 - 1 - long_path.size() - 5, 'x');  // fits the field, not with "\Tarn II.exe"
+    ASSERT_TRUE(FOOTPRINT_make_directories(setup_default));
+    const std::string nested = std::string(setup_default) + "\\Nested";
+    const std::string program_files = folder(CSIDL_PROGRAM_FILES), profile = folder(CSIDL_PROFILE);
+    const std::string documents = folder(CSIDL_PERSONAL), start_menu = folder(CSIDL_STARTMENU);
+    const std::string common_data = folder(CSIDL_COMMON_APPDATA), system = folder(CSIDL_SYSTEM);
+    const char* program_files_64 = getenv("ProgramW6432");
+    ASSERT_NE(program_files_64, nullptr);
+    ASSERT_TRUE(FOOTPRINT_make_directories(SCRATCH "\\mine"));
+    write_text(SCRATCH "\\mine\\letter.txt", "mine");
+    write_text(SCRATCH "\\file", "a file where the folder would be");
     struct Case {
         std::string path;
+        std::string message;
         std::string made;  // a parent that must exist afterwards ("" for none)
     } cases[] = {
-        {"C:\\", ""},
-        {windows, ""},
-        {windows_other_case, ""},
-        {"tarn_e2e\\case\\game", ""},
-        {SCRATCH "\\up\\a\\..\\game", SCRATCH "\\up\\a"},
-        {long_path, SCRATCH "\\long"},
-        // Inside the set-up program's own directory: it would move into itself.
-        {std::string(setup_default) + "\\Nested", setup_default},
+        {"C:\\", NOT_VALID, ""},
+        {windows, NOT_VALID, ""},
+        {windows_other_case, NOT_VALID, ""},
+        {"tarn_e2e\\case\\game", NOT_VALID, ""},
+        {SCRATCH "\\up\\a\\..\\game", NOT_VALID, SCRATCH "\\up\\a"},
+        {long_path, NOT_VALID, SCRATCH "\\long"},
+        {SCRATCH "\\file", NOT_VALID, ""},
+        // Inside the set-up program's own directory, however spelled: it
+        // would move into itself.
+        {nested, NOT_VALID, ""},
+        {std::string(setup_default) + "\\.\\Nested", NOT_VALID, ""},
+        {respelled(nested, "\\\\"), NOT_VALID, ""},
+        {respelled(nested, "/"), NOT_VALID, ""},
+        {short_name(setup_default) + "\\Nested", NOT_VALID, ""},
+        // Folders of Windows and of the user, and folders above them.
+        {program_files_64, special_folder(program_files_64), ""},
+        {short_name(program_files), special_folder(program_files), ""},
+        {system, special_folder(system), ""},
+        {profile, special_folder(profile), ""},
+        {parent(profile) + "\\", special_folder(parent(profile)), ""},
+        {desktop + std::string("\\."), special_folder(desktop), ""},
+        {documents + " ", special_folder(documents), ""},
+        {start_menu, special_folder(start_menu), ""},
+        {programs, special_folder(programs), ""},
+        {common_data, special_folder(common_data), ""},
+        // A folder of the user's that holds no earlier installation.
+        {SCRATCH "\\mine", not_empty(SCRATCH "\\mine"), ""},
     };
+    std::vector<std::string> sentinels;
+    for (const Case& c : cases) {
+        if (c.message == NOT_VALID || c.message.find('\n') == std::string::npos) continue;
+        std::string named = c.message.substr(c.message.find('\n') + 1);
+        sentinels.push_back(named.substr(0, named.find('\n')) + "\\tarn_sentinel.txt");
+        write_text(sentinels.back(), "keep");
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         ASSERT_NO_FATAL_FAILURE(choose(c.path.c_str()));
-        ASSERT_NO_FATAL_FAILURE(expect_box(NOT_VALID, "Warning!"));
+        ASSERT_NO_FATAL_FAILURE(expect_box(c.message, "Warning!"));
         expect_path_screen();
         if (!c.made.empty()) {
             EXPECT_TRUE(is_directory(c.made)) << c.made;
@@ -326,6 +415,11 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
     }
     EXPECT_FALSE(exists(SCRATCH "\\up\\game"));
     EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+    EXPECT_EQ(contents(SCRATCH "\\mine\\letter.txt"), "mine");
+    for (const std::string& sentinel : sentinels) {
+        EXPECT_EQ(contents(sentinel), "keep") << sentinel;
+        DeleteFileA(sentinel.c_str());
+    }
 }
 
 TEST_F(InstallFlow, PathOnACdDriveIsRefusedAsAnInvalidDrive) {
@@ -404,6 +498,8 @@ TEST_F(InstallFlow, TwoCdsTheFirstDriveWins) {
 // finds it there and installs a clean game on the same drive (files are
 // renamed; one is held open by the set-up program across a poll): every
 // file moved whole, the setup default directory gone, no desktop link made.
+// The directory typed the second time is spelled with "\.\" and a trailing
+// blank; the installation and its links name the plain directory.
 TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\clean"));
@@ -412,7 +508,7 @@ TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
     DRIVER_stop(&installer);
 
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
-    ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\clean"));
+    ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\.\\clean "));
     HWND box = DRIVER_wait_message_box(installer.information.dwProcessId, DRIVER_TIMEOUT_MS);
     ASSERT_NE(box, (HWND)NULL);
     ASSERT_TRUE(insert_cd(CD_DRIVE_E, "plain"));
@@ -422,6 +518,7 @@ TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
     EXPECT_EQ(exit_status(), 1);
 
     EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "E:\\");
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), SCRATCH "\\clean");
     std::vector<std::string> files;
     list_files(MASTER_CDS "\\plain\\GAME", "", &files);
     ASSERT_GE(files.size(), 8u);
@@ -432,19 +529,23 @@ TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
     Link link;
     ASSERT_TRUE(read_link(std::string(programs) + "\\Tarnholm Vesk\\Tarnholm Vesk.lnk", &link));
     EXPECT_EQ(link.target, SCRATCH "\\clean\\Tarn II.exe");
+    EXPECT_EQ(link.directory, SCRATCH "\\clean");
 }
 
-// The whole install: a payload several levels deep written over seconds,
-// *.rra files, a file held open while the installer polls, a file already in
-// the target and an existing desktop link. The target is on another drive
-// (4 TiB free), so every file is copied and its source deleted.
+// The whole install, over an earlier installation: a payload several levels
+// deep written over seconds, *.rra files, a file held open while the
+// installer polls, the earlier installation's files in the way and an
+// existing desktop link. The target is on another drive (4 TiB free), so
+// every file is copied and its source deleted. The files in the way stay in
+// the setup default directory, and the last message says so.
 TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     const std::string target = "I:\\Games\\Tarn Game";
     FOOTPRINT_delete_tree(target.c_str());
     ASSERT_FALSE(exists(target));
     ASSERT_TRUE(insert_cd(CD_DRIVE_D, "full"));
     ASSERT_TRUE(FOOTPRINT_make_directories(target.c_str()));
-    write_text(target + "\\mss32.dll", "the user's own");
+    const char* const earlier[] = {"Tarn II.exe", "tnh2main.exe", "mss32.dll"};
+    for (const char* file : earlier) write_text(target + "\\" + file, "the earlier installation's");
     const std::string desktop_link = std::string(desktop) + "\\Tarnholm Vesk.lnk";
     write_text(desktop_link, "stale");
     // A temp file from an earlier run would hide whether setup ran now.
@@ -471,7 +572,9 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_TRUE(wait_until([&] { return DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working); }));
     EXPECT_TRUE(strcmp(working, WORKING) == 0 || strncmp(working, "Processing ", 11) == 0) << working;
 
-    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT", IDOK, 90000));
+    ASSERT_NO_FATAL_FAILURE(expect_box("3 files could not be moved into the game's folder and are still in:\n" +
+                                           std::string(setup_default) + "\nPlease restart your machine.",
+                                       "IMPORTANT", IDOK, 90000));
     EXPECT_EQ(exit_status(), 1);
 
     // The set-up program really held its file open across a poll.
@@ -479,7 +582,7 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_NE(log.find("holding"), std::string::npos) << log;
     EXPECT_NE(log.find("released"), std::string::npos) << log;
 
-    // Files: everything moved whole, except *.rra and what the user had.
+    // Files: everything moved whole, except *.rra and what was in the way.
     std::vector<std::string> files;
     list_files(MASTER_CDS "\\full\\GAME", "", &files);
     ASSERT_GE(files.size(), 11u);
@@ -490,9 +593,9 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
         if (ends_with_rra(file)) {
             EXPECT_FALSE(exists(installed)) << file;
             expect_same_file(left, on_cd);
-        } else if (file == "mss32.dll") {
-            EXPECT_EQ(contents(installed), "the user's own");
-            expect_same_file(left, on_cd);  // the file that was in the way stays behind
+        } else if (file == "Tarn II.exe" || file == "tnh2main.exe" || file == "mss32.dll") {
+            EXPECT_EQ(contents(installed), "the earlier installation's");
+            expect_same_file(left, on_cd);  // a file that was in the way stays behind
         } else {
             expect_same_file(installed, on_cd);
             EXPECT_FALSE(exists(left)) << file;
@@ -533,4 +636,92 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     outside = lnkinfo(uninstall_link);
     EXPECT_NE(outside.find("Tarnholm Vesk remove.exe"), std::string::npos) << outside;
     EXPECT_NE(outside.find("remove"), std::string::npos) << outside;
+}
+
+// The panel stays live under the flow's boxes without owner (the band
+// warning, the CD question). Typing, Cancel, Install and Ok there change
+// nothing: the flow installs into the directory it validated, and no second
+// flow starts inside it.
+TEST_F(InstallFlow, TheValidatedDirectoryHoldsWhileBoxesAreOpen) {
+    const char* target = "F:\\Games\\Tarn";
+    FOOTPRINT_delete_tree("F:\\Games");
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target));
+    const DWORD id = installer.information.dwProcessId;
+    HWND box = DRIVER_wait_message_box(id, DRIVER_TIMEOUT_MS);
+    ASSERT_NE(box, (HWND)NULL);
+    ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, SCRATCH "\\typed"));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_CANCEL));
+    ASSERT_TRUE(DRIVER_command(panel, IDC_INSTALL_REMOVE));
+    ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, SCRATCH "\\again"));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_OK));
+    EXPECT_EQ(DRIVER_count_message_boxes(id), 1);
+    char text[512] = "";
+    DRIVER_message_box_text(box, text, sizeof text);
+    EXPECT_STREQ(text, "Please only choose Minimum or Typical Install Options.");
+    ASSERT_TRUE(DRIVER_answer(box, IDOK));
+    for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
+
+    box = DRIVER_wait_message_box(id, DRIVER_TIMEOUT_MS);
+    ASSERT_NE(box, (HWND)NULL);
+    ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, SCRATCH "\\late"));
+    ASSERT_TRUE(DRIVER_click(panel, IDC_OK));
+    EXPECT_EQ(DRIVER_count_message_boxes(id), 1);
+    DRIVER_message_box_text(box, text, sizeof text);
+    EXPECT_STREQ(text, NO_CD);
+    ASSERT_TRUE(insert_cd(CD_DRIVE_E, "nosetup"));
+    ASSERT_TRUE(DRIVER_answer(box, IDOK));
+    for (int i = 0; i < 100 && IsWindow(box); i++) Sleep(20);
+    ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT"));
+    EXPECT_EQ(exit_status(), 1);
+
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    EXPECT_TRUE(is_directory(target));
+    EXPECT_FALSE(exists(SCRATCH)) << "a second flow made the parents of a typed directory";
+    FOOTPRINT_delete_tree("F:\\Games");
+}
+
+// Across drives a file is copied under a partial name and renamed once
+// whole. An installer killed in the middle of a large file's copy leaves no
+// truncated file under the final name. The next run, over what the first one
+// moved (an earlier installation), replaces the partial copy and reports the
+// files its set-up program wrote again that were already in place.
+TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
+    const std::string target = "I:\\Games\\Tarn Large";
+    const std::string big = "data\\fill\\g0\\d0\\file0.bin";
+    const std::string on_cd = MASTER_CDS "\\large\\GAME\\" + big;
+    const std::string final_name = target + "\\" + big;
+    const std::string partial = final_name + ".partial";
+    FOOTPRINT_delete_tree(target.c_str());
+    ASSERT_TRUE(insert_cd(CD_DRIVE_D, "large"));
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target.c_str()));
+    // Killed as soon as the copy shows, under either name.
+    bool copying = false;
+    for (DWORD start = GetTickCount(); !copying && GetTickCount() - start < 60000; Sleep(1))
+        copying = exists(partial) || exists(final_name);
+    ASSERT_TRUE(copying) << "the copy never began";
+    TerminateProcess(installer.information.hProcess, 9);
+    WaitForSingleObject(installer.information.hProcess, DRIVER_TIMEOUT_MS);
+    kill_leftovers();
+
+    EXPECT_FALSE(exists(final_name)) << "a truncated copy under the final name";
+    ASSERT_TRUE(exists(partial)) << "killed too late to catch the copy";
+    EXPECT_LT(file_size(partial), file_size(on_cd));
+    ASSERT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY)) << "killed after the first polling cycle";
+    std::vector<std::string> moved;
+    list_files(target, "", &moved);
+    DRIVER_stop(&installer);
+
+    ASSERT_NO_FATAL_FAILURE(open_path_screen());
+    ASSERT_NO_FATAL_FAILURE(choose(target.c_str()));
+    ASSERT_NO_FATAL_FAILURE(expect_box(std::to_string(moved.size() - 1) +
+                                           " files could not be moved into the game's folder and are still in:\n" +
+                                           setup_default + "\nPlease restart your machine.",
+                                       "IMPORTANT", IDOK, 90000));
+    EXPECT_EQ(exit_status(), 1);
+    expect_same_file(final_name, on_cd);
+    EXPECT_FALSE(exists(partial));
+    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    FOOTPRINT_delete_tree(target.c_str());
 }

@@ -181,6 +181,10 @@ TEST_F(RemoveFlow, YesRemovesTheGameThenItsKeysAndEndsWithStatus1) {
     EXPECT_TRUE(DRIVER_is_shown(panel, IDC_WORKING_TEXT));
     EXPECT_TRUE(DRIVER_is_shown(panel, IDC_PROGRESS));
     expect_progress(50, 0);  // five records, ten units each
+    // The panel is live under the script's question: Remove there starts no
+    // second flow.
+    ASSERT_TRUE(DRIVER_command(panel, IDC_INSTALL_REMOVE));
+    EXPECT_EQ(DRIVER_count_message_boxes(installer.information.dwProcessId), 1);
     ASSERT_TRUE(DRIVER_answer(box, IDYES));
 
     box = expect_box(std::string(DELETE_DIR) + start_menu, QUESTION);
@@ -386,19 +390,44 @@ TEST_F(RemoveFlow, UnregisteredProbeFilesFallBackToTheSetupDefaultDirectory) {
     EXPECT_TRUE(exists(GAME_DIR "\\Tarn II.exe"));
 }
 
+// The path with forward slashes after its drive ("C:\users/root").
+static std::string slashed(std::string path) {
+    for (size_t i = 3; i < path.size(); i++)
+        if (path[i] == '\\') path[i] = '/';
+    return path;
+}
+
 // Directories the game cannot own: removing from them would take files that
 // are not the game's. The flow refuses before it deletes anything and keeps
-// the registry as it is.
+// the registry as it is. The game's files in each are the sentinels, with
+// those of the fixture on the desktop and in the Programs folder.
 TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
     char windows[MAX_PATH];
     ASSERT_TRUE(FOOTPRINT_windows_directory(windows));
     std::string win = windows;
+    char short_name[MAX_PATH] = "";
+    std::string program_files = folder(CSIDL_PROGRAM_FILES);
+    ASSERT_GT(GetShortPathNameA(program_files.c_str(), short_name, sizeof short_name), 0u);
+    std::string desktop = folder(CSIDL_DESKTOPDIRECTORY), profile = folder(CSIDL_PROFILE);
+    std::string programs = folder(CSIDL_PROGRAMS);
+    const char* program_files_64 = getenv("ProgramW6432");
+    ASSERT_NE(program_files_64, nullptr);
     struct { std::string registered; std::string probed; } cases[] = {
         {"C:\\", "C:"},                              // a drive root (one backslash is cut)
         {win, win},                                  // the Windows directory
         {"c:\\WINDOWS\\\\", "c:\\WINDOWS\\"},        // the same, other case and separators
         {win + "\\.", win + "\\."},                  // the same, spelled with a dot
         {"C:\\Games\\..\\windows", "C:\\Games\\..\\windows"},
+        // Special folders and folders above one, in several spellings.
+        {short_name, short_name},
+        {program_files_64, program_files_64},
+        {desktop + "\\", desktop},
+        {folder(CSIDL_PERSONAL) + "\\.", folder(CSIDL_PERSONAL)},
+        {profile, profile},
+        {profile.substr(0, profile.rfind('\\')), profile.substr(0, profile.rfind('\\'))},
+        {programs, programs},
+        {slashed(folder(CSIDL_STARTMENU)), folder(CSIDL_STARTMENU)},
+        {folder(CSIDL_COMMON_APPDATA), folder(CSIDL_COMMON_APPDATA)},
     };
     const char* const probes[] = {"Tarn II.exe", "tnh2main.exe", "mss32.dll"};
     for (auto& c : cases) {

@@ -80,6 +80,8 @@ struct WindowSearch {
     const char* class_name;
     bool message_box;      // must have the message-box text control
     HWND found;
+    bool count_all;        // go on after a match, counting
+    int count;
 };
 
 static BOOL CALLBACK match_window(HWND window, LPARAM parameter) {
@@ -100,7 +102,8 @@ static BOOL CALLBACK match_window(HWND window, LPARAM parameter) {
     }
     if (search->message_box && GetDlgItem(window, MESSAGE_BOX_TEXT) == NULL) return TRUE;
     search->found = window;
-    return FALSE;
+    search->count++;
+    return search->count_all;
 }
 
 static HWND wait_for(WindowSearch* search, uint32_t timeout_ms) {
@@ -115,22 +118,28 @@ static HWND wait_for(WindowSearch* search, uint32_t timeout_ms) {
 }
 
 HWND DRIVER_wait_window(DWORD process_id, const char* title, uint32_t timeout_ms) {
-    WindowSearch search = {process_id, title, NULL, false, NULL};
+    WindowSearch search = {process_id, title, NULL, false, NULL, false, 0};
     return wait_for(&search, timeout_ms);
 }
 
 HWND DRIVER_wait_window_of_class(const char* class_name, uint32_t timeout_ms) {
-    WindowSearch search = {0, NULL, class_name, false, NULL};
+    WindowSearch search = {0, NULL, class_name, false, NULL, false, 0};
     return wait_for(&search, timeout_ms);
 }
 
 HWND DRIVER_wait_message_box(DWORD process_id, uint32_t timeout_ms) {
-    WindowSearch search = {process_id, NULL, "#32770", true, NULL};
+    WindowSearch search = {process_id, NULL, "#32770", true, NULL, false, 0};
     return wait_for(&search, timeout_ms);
 }
 
 bool DRIVER_no_message_box(DWORD process_id) {
     return DRIVER_wait_message_box(process_id, 0) == NULL;
+}
+
+int DRIVER_count_message_boxes(DWORD process_id) {
+    WindowSearch search = {process_id, NULL, "#32770", true, NULL, true, 0};
+    EnumWindows(match_window, (LPARAM)&search);
+    return search.count;
 }
 
 bool DRIVER_message_box_text(HWND box, char* text, int size) {

@@ -56,6 +56,8 @@ HWND DRIVER_wait_window_of_class(const char* class_name, uint32_t timeout_ms);
 HWND DRIVER_wait_message_box(DWORD process_id, uint32_t timeout_ms);
 // True when process_id shows no message box now.
 bool DRIVER_no_message_box(DWORD process_id);
+// The number of message boxes process_id shows now.
+int DRIVER_count_message_boxes(DWORD process_id);
 // The message box's text (control 0xFFFF) and caption.
 bool DRIVER_message_box_text(HWND box, char* text, int size);
 bool DRIVER_window_title(HWND window, char* text, int size);
