@@ -16,14 +16,6 @@
 #include "install_flow.h"
 #include "walker.h"
 
-// What the flow needs of the rest of the installer, for a run without its window.
-InstallerState installer_state;
-void repoint_uninstall_string(void) {}
-bool load_text(uint32_t, char* buffer, int32_t size) {
-    if (size > 0) buffer[0] = '\0';
-    return false;
-}
-
 static int count_files(const char* directory) {
     char pattern[MAX_PATH];
     snprintf(pattern, sizeof pattern, "%s\\*", directory);

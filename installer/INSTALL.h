@@ -6,11 +6,8 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "installer.h"
-
-// SHGetFolderPathA of the folder service, loaded at run time.
-typedef HRESULT(WINAPI* FOLDER_PATH_FUNCTION)(HWND owner, int folder, HANDLE token, DWORD flags,
-                                              LPSTR path);
+#include "folder_service.h"
+#include "script_host.h"
 
 #define INSTALL_PATH_SIZE 512
 #define INSTALL_BASE_SIZE 260
@@ -59,9 +56,10 @@ extern InstallerState installer_state;
 
 // ---- Start-up (startup.cpp) -----------------------------------------------
 
-// Loads "SHFolder.dll" once (running "start /w ShFolder.exe" from the current
-// directory when it is missing) and returns its SHGetFolderPathA, or NULL.
-FOLDER_PATH_FUNCTION load_folder_path_function(void);
+// The program: start-up, the message loop until a quit message, shutdown.
+// Returns the exit status of a normal end; the flows and fatal conditions
+// end the process themselves.
+int run_installer(HINSTANCE instance, const char* command_line);
 
 // Sets uninstaller_path and, when the uninstall entry already has an
 // "UninstallString", rewrites it to the quoted uninstaller command. Never

@@ -5,6 +5,7 @@
 #include "INSTALL.h"
 #include "WINUTILS.h"
 #include "directory_policy.h"
+#include "folder_service.h"
 #include "memory.h"
 #include "resource.h"
 
@@ -41,20 +42,6 @@ void update_status(const char* text) {
         DispatchMessageA(message);
     }
     if (text != NULL) SendDlgItemMessageA(panel, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
-}
-
-FOLDER_PATH_FUNCTION load_folder_path_function(void) {
-    if (installer_state.folder_library == NULL) {
-        installer_state.folder_library = LoadLibraryA("SHFolder.dll");
-        if (installer_state.folder_library == NULL) {
-            // The folder service's own installer, shipped beside the patch.
-            system("start /w ShFolder.exe");
-            installer_state.folder_library = LoadLibraryA("SHFolder.dll");
-            if (installer_state.folder_library == NULL) return NULL;
-        }
-    }
-    return (FOLDER_PATH_FUNCTION)(void*)GetProcAddress(installer_state.folder_library,
-                                                       "SHGetFolderPathA");
 }
 
 void repoint_uninstall_string(void) {
@@ -143,9 +130,7 @@ static void show_start_screen(void) {
     }
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
-    (void)previous;
-    (void)show;
+int run_installer(HINSTANCE instance, const char* command_line) {
     InstallerState* state = &installer_state;
 
     // The handle is held, never closed, for the life of the process.
@@ -158,6 +143,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     OleInitialize(NULL);
 
     state->folder_path_function = load_folder_path_function();
+    state->folder_library = folder_service_library();
     if (state->folder_path_function == NULL ||
         query_folder(FOLDER_FLAG_CREATE | FOLDER_PROGRAM_FILES, state->default_base_folder) ==
             E_INVALIDARG)

@@ -5,9 +5,9 @@
 // would not fit, a token without a value) is never used in a cut or altered
 // form: the command treats it as a failure of its own kind.
 #include "COPYFLST.h"
-#include "installer.h"
-#include "walker.h"
 #include "WINUTILS.h"
+#include "script_host.h"
+#include "walker.h"
 
 #include <windows.h>
 #include <shlobj.h>

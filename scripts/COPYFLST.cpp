@@ -1,8 +1,9 @@
 // COPYFLST: the install-script interpreter, its path tokens, special-folder
 // paths and the built-in scripts. The command handlers live in COMMANDS.cpp.
 #include "COPYFLST.h"
-#include "installer.h"
+#include "folder_service.h"
 #include "memory.h"
+#include "script_host.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -109,32 +110,15 @@ static SPECIAL_FOLDER csidl_data[] = {
 #define CSIDL_CREATE_FLAG 0x8000
 #define FOLDER_E_INVALIDARG ((HRESULT)0x80070057L)
 
-typedef HRESULT(WINAPI* FOLDER_PATH_FUNCTION)(HWND owner, int csidl, HANDLE token, DWORD flags,
-                                              LPSTR path);
-
 // The caller's paths of the current run and the run's system directory.
 static const char* script_source;
 static const char* script_destination;
 static const char* script_start_menu;
 static char* system_directory;
 
-// SHGetFolderPathA of SHFolder.dll. Start-up has loaded (and if need be
-// installed) the library already, so this only finds it again.
-static FOLDER_PATH_FUNCTION folder_path_function(void)
-{
-    HMODULE library = GetModuleHandleA("SHFolder.dll");
-    if (library == NULL) {
-        library = LoadLibraryA("SHFolder.dll");
-    }
-    if (library == NULL) {
-        return NULL;
-    }
-    return (FOLDER_PATH_FUNCTION)(void*)GetProcAddress(library, "SHGetFolderPathA");
-}
-
 void fill_folder_paths(void)
 {
-    FOLDER_PATH_FUNCTION get_folder_path = folder_path_function();
+    FOLDER_PATH_FUNCTION get_folder_path = load_folder_path_function();
     if (csidl_data[0].csidl == FOLDER_TABLE_END) {
         return;
     }
