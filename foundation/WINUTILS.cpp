@@ -226,7 +226,6 @@ bool WINUTILS_create_file_link(const char* target, const char* link_file, const 
     return saved;
 }
 
-#define WINUTILS_SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 // The registry's text and a folder name of up to MAX_PATH characters.
 #define WINUTILS_FOLDER_PATH_SIZE (WINUTILS_REGISTRY_TEXT_SIZE + 1 + MAX_PATH)
 
@@ -415,15 +414,21 @@ bool WINUTILS_folder_requestor(const char* title, char* path) {
     return true;
 }
 
+void WINUTILS_pump_messages(MSG* message) {
+    QBUG_ENTER("WINUTILS_pump_messages");
+    while (PeekMessageA(message, NULL, 0, 0, PM_NOREMOVE)) {
+        // 0 is WM_QUIT (now taken from the queue), -1 an error: stop either way.
+        if (GetMessageA(message, NULL, 0, 0) <= 0) break;
+        TranslateMessage(message);
+        DispatchMessageA(message);
+    }
+    QBUG_LEAVE("WINUTILS_pump_messages");
+}
+
 void WINUTILS_process_messages(void) {
     QBUG_ENTER("WINUTILS_process_messages");
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE)) {
-        // 0 is WM_QUIT (now taken from the queue), -1 an error: stop either way.
-        if (GetMessageA(&message, NULL, 0, 0) <= 0) break;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    WINUTILS_pump_messages(&message);
     QBUG_LEAVE("WINUTILS_process_messages");
 }
 

@@ -7,7 +7,9 @@
 
 #include <string>
 
-#include "INSTALL.h"
+#include "installer.h"
+#include "panel.h"
+#include "startup.h"
 #include "footprint.h"
 #include "resource.h"
 

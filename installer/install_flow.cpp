@@ -6,11 +6,16 @@
 // times after it ended, moves what it finds in the setup default directory
 // over to the chosen directory. It then records the installation, asks for a
 // restart and ends the process.
-#include "INSTALL.h"
 #include "install_flow.h"
 
 #include "WINUTILS.h"
+#include "directory_policy.h"
+#include "file_mover.h"
+#include "installer.h"
+#include "panel.h"
+#include "product.h"
 #include "qbug.h"
+#include "registration.h"
 #include "resource.h"
 #include "walker.h"
 
@@ -18,29 +23,9 @@
 #include <string.h>
 
 #define INSTALL_WORKING_TEXT "Please Wait...This may take several minutes"
-#define INSTALL_SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
-#define INSTALL_GAME_PROGRAM "Tarn II.exe"
-#define INSTALL_COPY_CHUNK (1024 * 1024)
-
-static void set_working_text(const char* text) {
-    SetDlgItemTextA(installer_state.main_dialog, IDC_WORKING_TEXT, text);
-}
 
 static void show_control(int id, bool shown) {
     ShowWindow(GetDlgItem(installer_state.main_dialog, id), shown ? SW_SHOW : SW_HIDE);
-}
-
-// The Windows directory into a 512-byte buffer; empty when it does not fit.
-static void read_windows_directory(char* buffer) {
-    UINT length = GetWindowsDirectoryA(buffer, INSTALL_PATH_SIZE);
-    if (length == 0 || length >= INSTALL_PATH_SIZE) buffer[0] = '\0';
-}
-
-// The setup default directory: "<Program Files>\VKQ\Tarnholm Vesk", with a
-// trailing backslash when with_separator. False when it does not fit.
-static bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
-    return format_path(buffer, size, with_separator ? SETUP_DEFAULT_FORMAT "\\" : SETUP_DEFAULT_FORMAT,
-                       installer_state.program_files_folder);
 }
 
 // The restart request, or, when files are still in the setup default
@@ -77,7 +62,7 @@ void run_install(void) {
 
     // The larger band of the Windows drive and the install drive counts.
     char windows_directory[INSTALL_PATH_SIZE];
-    read_windows_directory(windows_directory);
+    read_windows_directory(windows_directory, sizeof windows_directory);
     int32_t band = free_space_band(windows_directory);
     int32_t install_band = free_space_band(target);
     if (install_band > band) band = install_band;
@@ -88,7 +73,7 @@ void run_install(void) {
     format_path(installer_state.source_root, sizeof installer_state.source_root, "%s", find_source_medium());
 
     // The path screen becomes the working display.
-    SetWindowTextA(installer_state.main_dialog, INSTALL_WINDOW_TITLE);
+    SetWindowTextA(installer_state.main_dialog, PRODUCT_WINDOW_TITLE);
     show_control(IDC_OK, false);
     show_control(IDC_CANCEL, false);
     show_control(IDC_INSTALL_DIR, false);
@@ -104,23 +89,31 @@ void run_install(void) {
     ExitProcess(1);
 }
 
-void create_parent_directories(void) {
-    const char* directory = installer_state.install_dir;
-    if (directory[0] == '\0' || directory[1] != ':') return;
+// Creates the directory named by every part of path that ends before one of
+// separators, except the first (the drive's root); failures are ignored. A
+// path too long for the install directory's field creates nothing.
+static void create_directory_levels(const char* path, const char* separators) {
+    size_t length = strnlen(path, INSTALL_PATH_SIZE);
+    if (length >= INSTALL_PATH_SIZE) return;
     SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), NULL, FALSE};
     char level[INSTALL_PATH_SIZE];
     bool passed_first = false;
-    for (size_t i = 0; i < sizeof level && directory[i] != '\0'; i++) {
-        if (directory[i] != '\\') continue;
-        // The backslash after the drive names the root: nothing to create.
+    for (size_t i = 0; i < length; i++) {
+        if (strchr(separators, path[i]) == NULL) continue;
         if (!passed_first) {
             passed_first = true;
             continue;
         }
-        memcpy(level, directory, i);
+        memcpy(level, path, i);
         level[i] = '\0';
         CreateDirectoryA(level, &attributes);
     }
+}
+
+void create_parent_directories(void) {
+    const char* directory = installer_state.install_dir;
+    if (directory[0] == '\0' || directory[1] != ':') return;
+    create_directory_levels(directory, "\\");
 }
 
 #define INSTALL_SPECIAL_FOLDER_FORMAT \
@@ -138,15 +131,13 @@ bool validate_install_dir(void) {
         return true;
     }
     char text[INSTALL_PATH_SIZE + 128];
-    char caption[INSTALL_PATH_SIZE];
-    load_text(IDS_WARNING, caption, sizeof caption);
     if (verdict == DIRECTORY_SPECIAL)
         snprintf(text, sizeof text, INSTALL_SPECIAL_FOLDER_FORMAT, normalised);
     else if (verdict == DIRECTORY_NOT_EMPTY)
         snprintf(text, sizeof text, INSTALL_NOT_EMPTY_FORMAT, normalised);
     else
         load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
-    MessageBoxA(installer_state.main_dialog, text, caption, MB_ICONINFORMATION | MB_OK);
+    show_box(text, IDS_WARNING, MB_ICONINFORMATION | MB_OK);
     return false;
 }
 
@@ -187,13 +178,6 @@ uint32_t free_space_kib(const char* root) {
     return 0;
 }
 
-static bool file_opens(const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (file == NULL) return false;
-    fclose(file);
-    return true;
-}
-
 const char* find_source_medium(void) {
     char* probe = installer_state.medium_probe_path;
     size_t size = sizeof installer_state.medium_probe_path;
@@ -219,25 +203,8 @@ const char* find_source_medium(void) {
 }
 
 void make_directory_path(const char* path) {
-    size_t length = strnlen(path, INSTALL_PATH_SIZE);
-    if (length >= INSTALL_PATH_SIZE) return;
-    int separators = 0;
-    for (size_t i = 0; i < length; i++)
-        if (path[i] == '\\' || path[i] == '/') separators++;
-    // Every prefix that ends before a separator, except the drive's own.
-    if (separators >= 2) {
-        char level[INSTALL_PATH_SIZE];
-        int seen = 0;
-        for (size_t i = 0; i < length; i++) {
-            if (path[i] != '\\' && path[i] != '/') continue;
-            if (seen > 0 && seen < separators) {
-                memcpy(level, path, i);
-                level[i] = '\0';
-                CreateDirectoryA(level, NULL);
-            }
-            seen++;
-        }
-    }
+    if (strnlen(path, INSTALL_PATH_SIZE) >= INSTALL_PATH_SIZE) return;
+    create_directory_levels(path, "\\/");
     CreateDirectoryA(path, NULL);
 }
 
@@ -282,79 +249,6 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
     register_installation(source_root, installer_state.relocation_target);
     repoint_uninstall_string();
     if (remembered_length > 0 && remembered_length < sizeof remembered) SetCurrentDirectoryA(remembered);
-}
-
-// A copy is written under this name beside its destination and renamed once
-// it is whole. The name is fixed per file, so that the copy of a run killed
-// in the middle is replaced by the next run's.
-#define INSTALL_PARTIAL_SUFFIX ".partial"
-
-// Copies the open file in to partial (replacing what an earlier run left
-// there), with its times, and flushes it to the disk. False, with partial
-// deleted again, when any step fails.
-static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information, const char* partial) {
-    HANDLE out = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (out == INVALID_HANDLE_VALUE) return false;
-    static char chunk[INSTALL_COPY_CHUNK];
-    bool copied = true;
-    for (;;) {
-        DWORD got = 0;
-        DWORD written = 0;
-        if (!ReadFile(in, chunk, sizeof chunk, &got, NULL)) {
-            copied = false;
-            break;
-        }
-        if (got == 0) break;
-        if (!WriteFile(out, chunk, got, &written, NULL) || written != got) {
-            copied = false;
-            break;
-        }
-    }
-    copied = copied &&
-             SetFileTime(out, &information->ftCreationTime, &information->ftLastAccessTime,
-                         &information->ftLastWriteTime) &&
-             FlushFileBuffers(out);
-    CloseHandle(out);
-    if (!copied) DeleteFileA(partial);
-    return copied;
-}
-
-// Moves one file from the setup default directory to destination, whole or
-// not at all; a destination that exists is never touched. On the same drive
-// the file is renamed, which the system refuses while the set-up program
-// still holds it open. Across drives it is copied, and only when it can be
-// opened without sharing, to a partial name that becomes the destination
-// only when the copy is whole; the source goes after that. When the source
-// cannot be deleted then, the copy goes again. Either way a file still being
-// written stays for a later pass.
-static void move_file(const char* source, const char* destination) {
-    if (MoveFileExA(source, destination, 0)) return;
-    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
-    char partial[INSTALL_PATH_SIZE];
-    if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ||
-        !format_path(partial, sizeof partial, "%s" INSTALL_PARTIAL_SUFFIX, destination))
-        return;
-    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (in == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION information;
-    bool copied = GetFileInformationByHandle(in, &information) && copy_whole(in, &information, partial);
-    CloseHandle(in);
-    if (!copied) return;
-    // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared
-    // meanwhile stays, and so does the source.
-    if (!MoveFileExA(partial, destination, 0)) {
-        DeleteFileA(partial);
-        return;
-    }
-    SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileA(source)) {
-        DeleteFileA(destination);
-        SetFileAttributesA(source, information.dwFileAttributes);
-        return;
-    }
-    if (information.dwFileAttributes != FILE_ATTRIBUTE_NORMAL)
-        SetFileAttributesA(destination, information.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
 }
 
 static bool ends_with_rra(const char* path) {
@@ -405,65 +299,4 @@ uint32_t count_leftover_files(const char* target) {
     leftover_files = 0;
     walk_tree("*.*", setup_default, count_leftover, WALK_DESCEND);
     return leftover_files;
-}
-
-void register_installation(const char* source_root, const char* target) {
-    bool have_programs = read_programs_folder() || installer_state.programs_folder[0] != '\0';
-    WINUTILS_set_registry_entry(2, INSTALL_PRODUCT_KEY, "InstallDir", target, NULL);
-    WINUTILS_set_registry_entry(2, INSTALL_PRODUCT_KEY, "InstallSource", source_root, NULL);
-
-    char windows_directory[INSTALL_PATH_SIZE];
-    read_windows_directory(windows_directory);
-    char uninstaller[INSTALL_PATH_SIZE];
-    char game[INSTALL_PATH_SIZE];
-    char link[INSTALL_PATH_SIZE];
-    bool have_uninstaller = format_path(uninstaller, sizeof uninstaller, "%s\\%s remove.exe", windows_directory,
-                                        installer_state.product_name);
-    bool have_game = format_path(game, sizeof game, "%s\\%s", target, INSTALL_GAME_PROGRAM);
-
-    // Without a Programs folder these would land relative to the current drive.
-    if (have_programs && have_uninstaller &&
-        format_path(link, sizeof link, "%s\\Tarnholm Vesk\\Uninstall Tarnholm Vesk.lnk",
-                    installer_state.programs_folder))
-        WINUTILS_create_file_link(uninstaller, link, "Uninstall Tarnholm Vesk", windows_directory, "remove");
-    if (have_programs && have_game &&
-        format_path(link, sizeof link, "%s\\Tarnholm Vesk\\Tarnholm Vesk.lnk", installer_state.programs_folder))
-        WINUTILS_create_file_link(game, link, "Tarnholm Vesk", target, "");
-
-    // The desktop link is rewritten only when the user has one.
-    if (have_game && format_path(link, sizeof link, "%s\\Tarnholm Vesk.lnk", installer_state.desktop_folder) &&
-        file_opens(link))
-        WINUTILS_create_file_link(game, link, "Tarnholm Vesk", target, "");
-}
-
-// "X:\..." or "\\server\share\...".
-static bool is_absolute_path(const char* path) {
-    bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
-    if (letter && path[1] == ':' && path[2] == '\\') return true;
-    if (path[0] != '\\' || path[1] != '\\') return false;
-    const char* server = path + 2;
-    size_t server_length = strcspn(server, "\\");
-    if (server_length == 0 || server[server_length] != '\\') return false;
-    const char* share = server + server_length + 1;
-    size_t share_length = strcspn(share, "\\");
-    return share_length > 0;
-}
-
-bool read_programs_folder(void) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, INSTALL_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    char folder[INSTALL_PATH_SIZE];
-    DWORD type = 0;
-    DWORD size = sizeof folder;
-    LONG result = RegQueryValueExA(key, "Programs", NULL, &type, (BYTE*)folder, &size);
-    RegCloseKey(key);
-    // Only a whole, terminated string is taken, and only an absolute path:
-    // an empty or relative one would put the game's Start-menu folder below
-    // the current drive or directory.
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 ||
-        memchr(folder, '\0', size) == NULL || !is_absolute_path(folder))
-        return false;
-    memcpy(installer_state.programs_folder, folder, strlen(folder) + 1);
-    return true;
 }
