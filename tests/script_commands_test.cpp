@@ -424,8 +424,22 @@ TEST_F(FileType, MalformedArgumentStopsTheScriptBeforeWriting)
 
 // ---- Deleting -------------------------------------------------------------------
 
+// The links a case made. They go before its tree does: Wine lists no link
+// whose target has gone, so a tree removal that took the target first
+// would leave the link for the next run to trip over.
+static std::vector<std::string> made_links;
+
 class Deleting : public Commands {
 protected:
+    void TearDown() override
+    {
+        for (const std::string& link : made_links) {
+            FOOTPRINT_remove_link(link.c_str());
+        }
+        made_links.clear();
+        Commands::TearDown();
+    }
+
     // dst\data: files at three levels (some read-only), an empty directory,
     // a directory whose name matches "*.txt"; dst\keep.dat beside it.
     void make_installed_tree()
@@ -537,6 +551,7 @@ TEST_F(Deleting, NeverDeletesFromAnEmptyPathOrADriveRoot)
 
 static void make_link(const std::string& target, const std::string& link)
 {
+    made_links.push_back(link);
     ASSERT_TRUE(FOOTPRINT_make_link(target.c_str(), link.c_str())) << link;
 }
 
