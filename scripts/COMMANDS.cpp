@@ -6,6 +6,7 @@
 // form: the command treats it as a failure of its own kind.
 #include "COPYFLST.h"
 #include "WINUTILS.h"
+#include "directory_policy.h"
 #include "script_host.h"
 #include "walker.h"
 
@@ -121,10 +122,15 @@ static void release_arguments(EXPANDED_ARGUMENTS* expanded)
     free(expanded->second);
 }
 
-// True for a directory that a deletion may start from: not absent, not empty
-// and not a drive or volume root. An empty path would reach the root of the
-// current drive.
-static bool deletable_directory(const char* directory)
+// True for a directory that a deletion may start from. Every deletion needs
+// one that is not absent, not empty and not a drive or volume root: an empty
+// path would reach the root of the current drive. A deletion that reaches
+// more than one named file (a tree removal, a wildcard pattern, a pattern
+// with descent) needs a directory the directory policy accepts as one of
+// the game's own: not the Windows directory, no special folder of the
+// system or the user and no folder above one, in any spelling. Deleting one
+// named file, such as the game's link on the Desktop, needs only the former.
+static bool deletable_directory(const char* directory, bool one_named_file)
 {
     if (directory == NULL) {
         return false;
@@ -133,13 +139,15 @@ static bool deletable_directory(const char* directory)
     while (length > 0 && (directory[length - 1] == '\\' || directory[length - 1] == '/')) {
         length--;
     }
-    if (length == 0) {
+    if (length == 0 || (length == 2 && directory[1] == ':')) {
         return false;
     }
-    if (length == 2 && directory[1] == ':') {
-        return false;
+    if (one_named_file) {
+        return true;
     }
-    return true;
+    char normalised[DIRECTORY_PATH_SIZE];
+    return judge_directory(directory, DIRECTORY_RULES_REMOVE, normalised, sizeof normalised) ==
+           DIRECTORY_ACCEPTED;
 }
 
 // ---- Copying ----------------------------------------------------------------
@@ -571,7 +579,7 @@ static uint16_t command_remove_tree(const SCRIPT_RECORD* record)
     char* directory = expand_path(record->argument2);
     directory_count = 0;
     directory_list_count = 0;
-    if (!deletable_directory(directory)) {
+    if (!deletable_directory(directory, false)) {
         free(directory);
         return SCRIPT_GO_ON;
     }
@@ -633,8 +641,9 @@ static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
     EXPANDED_ARGUMENTS arguments = expand_arguments(record);
     const char* directory = arguments.first;
     const char* pattern = arguments.second;
-    if (deletable_directory(directory) && pattern != NULL && pattern[0] != '\0' && !kept_by_user(directory) &&
-        !((flags & WALK_DESCEND) && is_link(directory))) {
+    bool one_named_file = !(flags & WALK_DESCEND) && pattern != NULL && strpbrk(pattern, "*?") == NULL;
+    if (pattern != NULL && pattern[0] != '\0' && deletable_directory(directory, one_named_file) &&
+        !kept_by_user(directory) && !((flags & WALK_DESCEND) && is_link(directory))) {
         delete_descends = (flags & WALK_DESCEND) != 0;
         delete_removes_directories = false;
         walk_tree(pattern, directory, delete_callback, flags);
