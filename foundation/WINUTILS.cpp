@@ -244,6 +244,8 @@ static HINSTANCE winutils_dialog_instance;
 // The file dialog's record and filter: one dialog at a time.
 static OPENFILENAMEA winutils_file_dialog;
 static char winutils_file_filter[512];
+// Intended: the dialog gets this text as its title buffer with a size of 0,
+// so it never writes a title back; the text itself is never shown.
 static char winutils_no_file_title[] = "hello vob";
 
 #define WINUTILS_DIRECTORY_SIZE MAX_PATH

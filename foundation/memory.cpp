@@ -315,7 +315,8 @@ bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
     }
     int32_t index = memory_check_entry(*variable, 0);
     if (index < 0) {
-        // Nothing was released, so the caller hears false.
+        // Nothing was released, so the caller hears false. The second line
+        // is kept as the log has always read, misspelling included.
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
                           "MEMORY_deallocate error (%s, %d): not a valid memory pointer", caller, (int)line);
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "Or Corruption has occured.");
@@ -360,6 +361,7 @@ void* MEMORY_reallocate(void* pointer, int32_t new_size)
     MEMORY_RECORD* record = memory_state.table[index];
     int32_t old_size = (int32_t)record->size;
     if (new_size < old_size) {
+        // Kept as the log has always read, without a blank before "extra".
         QBUG_TRACE("MEMORY_reallocate error: new size %d is less than old size %dextra memory not allocated",
                    (int)new_size, (int)old_size);
         QBUG_LEAVE("MEMORY_reallocate");

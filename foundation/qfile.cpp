@@ -131,6 +131,7 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     // Every chunked read goes through this buffer; without it the module
     // could not read, so it does not become active.
     if (ready && d->chunk_size > 0 && d->chunk_size <= INT32_MAX) {
+        // The block's description in usage dumps keeps its old spelling.
         d->chunck_buffer = (uint8_t*)MEMORY_allocate(d->chunck_buffer, (int32_t)d->chunk_size,
                                                      MEMORY_FILL_ZERO, "QFILE: chunck_buffer",
                                                      QBUG_FILE, __LINE__);
@@ -733,6 +734,7 @@ void* QFILE_allocate_and_read_file(const char* name, void* previous, uint32_t* s
     }
     uint32_t size = 0;
     if (!qfile_resolved_size(path, &size)) {
+        // Kept as the log has always read, misspelling included.
         QBUG_TRACE("QFILE_allocate_and_read_file: Coudlnt get file stat data");
         QBUG_LEAVE(__func__);
         return NULL;

@@ -72,7 +72,8 @@ void run_install(void) {
     // The root is "X:\", which always fits.
     format_path(installer_state.source_root, sizeof installer_state.source_root, "%s", find_source_medium());
 
-    // The path screen becomes the working display.
+    // The path screen becomes the working display. The title is set again
+    // on purpose, although start-up set the same one.
     SetWindowTextA(installer_state.main_dialog, PRODUCT_WINDOW_TITLE);
     show_control(IDC_OK, false);
     show_control(IDC_CANCEL, false);
@@ -83,6 +84,7 @@ void run_install(void) {
 
     make_directory_path(target);
     run_setup_and_relocate(installer_state.source_root, target);
+    // Once more on purpose, although the last pass left the same text.
     set_working_text(INSTALL_WORKING_TEXT);
 
     ask_for_restart(target);
@@ -246,6 +248,8 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
         if (have_default) relocation_pass(setup_default);
     if (have_default) RemoveDirectoryA(setup_default);
 
+    // Written again after the polling cycles on purpose: a set-up program
+    // that ended before the first cycle left nothing written yet.
     register_installation(source_root, installer_state.relocation_target);
     repoint_uninstall_string();
     if (remembered_length > 0 && remembered_length < sizeof remembered) SetCurrentDirectoryA(remembered);

