@@ -50,7 +50,8 @@ bool winutils_terminate_registry_text(char* buffer, uint32_t size);
 
 // Where the shell keeps the user's folders by name ("Programs", "Desktop",
 // ...), below HKEY_CURRENT_USER and, for the common ones, HKEY_LOCAL_MACHINE.
-#define WINUTILS_SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+#define WINUTILS_SHELL_FOLDERS_KEY \
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 
 // Writes the shell link link_file (an ANSI path of at most 259 characters)
 // that opens target in working_directory with arguments (NULL: none) and

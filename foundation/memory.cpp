@@ -140,12 +140,14 @@ bool memory_realloc_num_indices(void)
     int32_t old_count = memory_state.entry_count;
     // A count or table size that wraps would give a table smaller than the
     // slots about to be written.
-    bool wraps = memory_state.realloc_step > INT32_MAX - old_count ||
-                 (uint32_t)(old_count + memory_state.realloc_step) > SIZE_MAX / sizeof(MEMORY_RECORD*);
+    bool wraps =
+        memory_state.realloc_step > INT32_MAX - old_count ||
+        (uint32_t)(old_count + memory_state.realloc_step) > SIZE_MAX / sizeof(MEMORY_RECORD*);
     int32_t new_count = wraps ? old_count : old_count + memory_state.realloc_step;
     MEMORY_RECORD** table = NULL;
     if (!wraps) {
-        table = (MEMORY_RECORD**)realloc(memory_state.table, (size_t)new_count * sizeof(MEMORY_RECORD*));
+        size_t bytes = (size_t)new_count * sizeof(MEMORY_RECORD*);
+        table = (MEMORY_RECORD**)realloc(memory_state.table, bytes);
     }
     if (table == NULL) {
         QBUG_TRACE("memory_realloc_num_indices: realloc call failed");
@@ -308,8 +310,8 @@ bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
         refused = "mem block parameter NULL";
     }
     if (refused != NULL) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_deallocate failed (%s, %d): %s", caller,
-                          (int)line, refused);
+        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_deallocate failed (%s, %d): %s",
+                          caller, (int)line, refused);
         QBUG_LEAVE("MEMORY_deallocate");
         return false;
     }

@@ -419,7 +419,8 @@ void QBUG_dump_trace_buffer(void) {
     const uint8_t* trace_buffer = qbug.trace_buffer;
     QBUG_ASSERT(trace_buffer != NULL);
     // The ring is dumped only while it is the output sink.
-    if (qbug.initialised && trace_buffer != NULL && qbug.output_mode != QBUG_OUT_TRACE_BUFFER) return;
+    if (qbug.initialised && trace_buffer != NULL && qbug.output_mode != QBUG_OUT_TRACE_BUFFER)
+        return;
     FILE* file = qbug_open_dump(trace_buffer, QBUG_NO_TRACE_BUFFER);
     if (file == NULL) return;
     fputs("~~~~~~~~START OF TRACE BUFFER DUMP~~~~~~~\n", file);

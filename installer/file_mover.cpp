@@ -16,7 +16,8 @@
 // Copies the open file in to partial (replacing what an earlier run left
 // there), with its times, and flushes it to the disk. False, with partial
 // deleted again, when any step fails.
-static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information, const char* partial) {
+static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information,
+                       const char* partial) {
     HANDLE out = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (out == INVALID_HANDLE_VALUE) return false;
@@ -51,10 +52,12 @@ void move_file(const char* source, const char* destination) {
     if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ||
         !format_path(partial, sizeof partial, "%s" INSTALL_PARTIAL_SUFFIX, destination))
         return;
-    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                            NULL);
     if (in == INVALID_HANDLE_VALUE) return;
     BY_HANDLE_FILE_INFORMATION information;
-    bool copied = GetFileInformationByHandle(in, &information) && copy_whole(in, &information, partial);
+    bool copied = GetFileInformationByHandle(in, &information) &&
+                  copy_whole(in, &information, partial);
     CloseHandle(in);
     if (!copied) return;
     // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared

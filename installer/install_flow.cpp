@@ -55,8 +55,10 @@ void run_install(void) {
 
     char root[4] = {target[0], target[1], target[2], '\0'};
     UINT type = GetDriveTypeA(root);
-    if (type == DRIVE_CDROM || type == DRIVE_UNKNOWN || type == DRIVE_REMOVABLE || type == DRIVE_REMOTE) {
-        MessageBoxA(NULL, "Drive selected is invalid. Please choose another install path.", "WARNING", MB_OK);
+    if (type == DRIVE_CDROM || type == DRIVE_UNKNOWN || type == DRIVE_REMOVABLE ||
+        type == DRIVE_REMOTE) {
+        MessageBoxA(NULL, "Drive selected is invalid. Please choose another install path.",
+                    "WARNING", MB_OK);
         return;
     }
 
@@ -66,11 +68,15 @@ void run_install(void) {
     int32_t band = free_space_band(windows_directory);
     int32_t install_band = free_space_band(target);
     if (install_band > band) band = install_band;
-    if (band == 2) MessageBoxA(NULL, "Please only choose Minimum or Typical Install Options.", "WARNING", MB_OK);
-    if (band == 3) MessageBoxA(NULL, "Please only choose Minimum Install Option.", "WARNING", MB_OK);
+    if (band == 2)
+        MessageBoxA(NULL, "Please only choose Minimum or Typical Install Options.", "WARNING",
+                    MB_OK);
+    if (band == 3)
+        MessageBoxA(NULL, "Please only choose Minimum Install Option.", "WARNING", MB_OK);
 
     // The root is "X:\", which always fits.
-    format_path(installer_state.source_root, sizeof installer_state.source_root, "%s", find_source_medium());
+    format_path(installer_state.source_root, sizeof installer_state.source_root, "%s",
+                find_source_medium());
 
     // The path screen becomes the working display. The title is set again
     // on purpose, although start-up set the same one.
@@ -118,16 +124,17 @@ void create_parent_directories(void) {
     create_directory_levels(directory, "\\");
 }
 
-#define INSTALL_SPECIAL_FOLDER_FORMAT \
-    "This folder belongs to Windows or holds your own files:\n%s\nPlease choose a new folder for the game."
-#define INSTALL_NOT_EMPTY_FORMAT \
-    "This folder already holds files that are not the game's:\n%s\nPlease choose a new or empty folder for " \
-    "the game."
+#define INSTALL_SPECIAL_FOLDER_FORMAT                                  \
+    "This folder belongs to Windows or holds your own files:\n%s\n" \
+    "Please choose a new folder for the game."
+#define INSTALL_NOT_EMPTY_FORMAT                                        \
+    "This folder already holds files that are not the game's:\n%s\n" \
+    "Please choose a new or empty folder for the game."
 
 bool validate_install_dir(void) {
     char normalised[INSTALL_PATH_SIZE];
-    int32_t verdict = judge_directory(installer_state.install_dir, DIRECTORY_RULES_INSTALL, normalised,
-                                      sizeof normalised);
+    int32_t verdict = judge_directory(installer_state.install_dir, DIRECTORY_RULES_INSTALL,
+                                      normalised, sizeof normalised);
     if (verdict == DIRECTORY_ACCEPTED) {
         memcpy(installer_state.install_dir, normalised, strlen(normalised) + 1);
         return true;
@@ -155,7 +162,9 @@ int32_t free_space_band(const char* path) {
     }
     char text[128];
     snprintf(text, sizeof text,
-             "You do not have enough space on your %c: drive. \nInstall requires a minimum of 650MB. ", path[0]);
+             "You do not have enough space on your %c: drive. \n"
+             "Install requires a minimum of 650MB. ",
+             path[0]);
     MessageBoxA(NULL, text, "WARNING.", MB_OK);
     ExitProcess(1);
 }
@@ -170,7 +179,8 @@ uint32_t free_space_kib(const char* root) {
     ULARGE_INTEGER available;
     ULARGE_INTEGER total;
     ULARGE_INTEGER free_bytes;
-    if (GetDiskFreeSpaceExA(root, &available, &total, &free_bytes)) return saturated_kib(available.QuadPart);
+    if (GetDiskFreeSpaceExA(root, &available, &total, &free_bytes))
+        return saturated_kib(available.QuadPart);
     DWORD sectors_per_cluster = 0;
     DWORD bytes_per_sector = 0;
     DWORD free_clusters = 0;
@@ -190,15 +200,16 @@ const char* find_source_medium(void) {
             if (!file_opens(probe)) continue;
             snprintf(probe, size, "%c:\\fennies.ptc", letter);
             if (file_opens(probe)) {
-                MessageBoxA(NULL, "Your version of Tarnholm does not require this patch. ", "WARNING", MB_OK);
+                MessageBoxA(NULL, "Your version of Tarnholm does not require this patch. ",
+                            "WARNING", MB_OK);
                 ExitProcess(1);
             }
             probe[3] = '\0';
             return probe;
         }
         int answer = MessageBoxA(NULL,
-                                 "Could not find the original Tarnholm CD. Please insert Tarn Disk 1, wait a few "
-                                 "seconds and then press OK to try again.",
+                                 "Could not find the original Tarnholm CD. Please insert Tarn "
+                                 "Disk 1, wait a few seconds and then press OK to try again.",
                                  "WARNING", MB_OKCANCEL);
         if (answer != IDOK) ExitProcess(1);
     }
@@ -216,7 +227,8 @@ static void relocation_pass(const char* setup_default) {
 }
 
 void run_setup_and_relocate(const char* source_root, const char* target) {
-    if (!format_path(installer_state.relocation_target, sizeof installer_state.relocation_target, "%s", target))
+    if (!format_path(installer_state.relocation_target, sizeof installer_state.relocation_target,
+                     "%s", target))
         return;
     char remembered[INSTALL_PATH_SIZE];
     DWORD remembered_length = GetCurrentDirectoryA(sizeof remembered, remembered);
@@ -227,7 +239,8 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
     char command[INSTALL_PATH_SIZE + 16];
     PROCESS_RECORD setup;
     memset(&setup, 0, sizeof setup);
-    if (format_path(command, sizeof command, "\"%ssetup.exe\"", source_root)) PROCESS_start(command, 0, &setup);
+    if (format_path(command, sizeof command, "\"%ssetup.exe\"", source_root))
+        PROCESS_start(command, 0, &setup);
 
     char setup_default[INSTALL_PATH_SIZE];
     bool have_default = setup_default_directory(setup_default, sizeof setup_default, false);
@@ -252,7 +265,8 @@ void run_setup_and_relocate(const char* source_root, const char* target) {
     // that ended before the first cycle left nothing written yet.
     register_installation(source_root, installer_state.relocation_target);
     repoint_uninstall_string();
-    if (remembered_length > 0 && remembered_length < sizeof remembered) SetCurrentDirectoryA(remembered);
+    if (remembered_length > 0 && remembered_length < sizeof remembered)
+        SetCurrentDirectoryA(remembered);
 }
 
 static bool ends_with_rra(const char* path) {
@@ -276,7 +290,8 @@ void relocate_entry(const char* path, int32_t kind) {
 
     // A destination that does not fit is refused: the entry stays.
     char destination[INSTALL_PATH_SIZE];
-    if (!format_path(destination, sizeof destination, "%s\\%s", installer_state.relocation_target, relative))
+    if (!format_path(destination, sizeof destination, "%s\\%s", installer_state.relocation_target,
+                     relative))
         return;
     if (kind == WALK_DIRECTORY) {
         CreateDirectoryA(destination, NULL);
@@ -298,7 +313,8 @@ static void count_leftover(const char* path, int32_t kind) {
 
 uint32_t count_leftover_files(const char* target) {
     char setup_default[INSTALL_PATH_SIZE];
-    if (!setup_default_directory(setup_default, sizeof setup_default, false) || lstrcmpiA(setup_default, target) == 0)
+    if (!setup_default_directory(setup_default, sizeof setup_default, false) ||
+        lstrcmpiA(setup_default, target) == 0)
         return 0;
     leftover_files = 0;
     walk_tree("*.*", setup_default, count_leftover, WALK_DESCEND);

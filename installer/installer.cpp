@@ -28,8 +28,8 @@ void update_status(const char* text) {
 }
 
 bool setup_default_directory(char* buffer, size_t size, bool with_separator) {
-    return format_path(buffer, size, with_separator ? SETUP_DEFAULT_FORMAT "\\" : SETUP_DEFAULT_FORMAT,
-                       installer_state.program_files_folder);
+    const char* format = with_separator ? SETUP_DEFAULT_FORMAT "\\" : SETUP_DEFAULT_FORMAT;
+    return format_path(buffer, size, format, installer_state.program_files_folder);
 }
 
 int show_box(const char* text, uint32_t caption_id, UINT type) {

@@ -78,7 +78,8 @@ static bool is_absolute_path(const char* path) {
 
 bool read_programs_folder(void) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return false;
     char folder[INSTALL_PATH_SIZE];
     DWORD type = 0;

@@ -23,8 +23,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#define REMOVE_REFUSED_FORMAT \
-    "The game cannot be removed from \"%s\": that is not a directory of its own. Nothing was removed."
+#define REMOVE_REFUSED_FORMAT                                                       \
+    "The game cannot be removed from \"%s\": that is not a directory of its own. " \
+    "Nothing was removed."
 
 // The game's Start-menu folder ("<Programs>\<product>") in programs_folder,
 // or NULL when the Programs folder cannot be read or the folder does not

@@ -641,7 +641,8 @@ static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
     EXPANDED_ARGUMENTS arguments = expand_arguments(record);
     const char* directory = arguments.first;
     const char* pattern = arguments.second;
-    bool one_named_file = !(flags & WALK_DESCEND) && pattern != NULL && strpbrk(pattern, "*?") == NULL;
+    bool one_named_file =
+        !(flags & WALK_DESCEND) && pattern != NULL && strpbrk(pattern, "*?") == NULL;
     if (pattern != NULL && pattern[0] != '\0' && deletable_directory(directory, one_named_file) &&
         !kept_by_user(directory) && !((flags & WALK_DESCEND) && is_link(directory))) {
         delete_descends = (flags & WALK_DESCEND) != 0;
