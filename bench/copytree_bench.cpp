@@ -8,6 +8,8 @@
 //                                 directory DIR (its tree in DIR\data)
 //
 // copy and remove print "seconds: S", the time of the script run alone.
+// The scripts run with the installer's own host (texts and status report),
+// without its window.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,26 +18,7 @@
 #include <windows.h>
 
 #include "COPYFLST.h"
-#include "installer.h"
 #include "memory.h"
-
-// The installer's status report, as the panel would do it but without a
-// window: every call dispatches what waits in the message queue.
-void update_status(const char* text)
-{
-    (void)text;
-    MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-bool load_text(uint32_t id, char* buffer, int32_t size)
-{
-    snprintf(buffer, (size_t)size, "text %u", (unsigned)id);
-    return true;
-}
 
 static int32_t answer_yes(const char* text, const char* caption, uint32_t type)
 {

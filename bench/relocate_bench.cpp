@@ -12,17 +12,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "INSTALL.h"
 #include "install_flow.h"
+#include "installer.h"
+#include "product.h"
 #include "walker.h"
-
-// What the flow needs of the rest of the installer, for a run without its window.
-InstallerState installer_state;
-void repoint_uninstall_string(void) {}
-bool load_text(uint32_t, char* buffer, int32_t size) {
-    if (size > 0) buffer[0] = '\0';
-    return false;
-}
 
 static int count_files(const char* directory) {
     char pattern[MAX_PATH];
@@ -51,8 +44,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, installer_state.program_files_folder) != S_OK) return 2;
+    // As start-up leaves it: the pass repoints the uninstall entry now and then.
+    snprintf(installer_state.product_name, sizeof installer_state.product_name, "%s", PRODUCT_NAME);
     char setup_default[MAX_PATH];
-    snprintf(setup_default, sizeof setup_default, SETUP_DEFAULT_FORMAT, installer_state.program_files_folder);
+    if (!setup_default_directory(setup_default, sizeof setup_default, false)) return 2;
     int before = count_files(setup_default);
     make_directory_path(argv[1]);
     snprintf(installer_state.relocation_target, sizeof installer_state.relocation_target, "%s", argv[1]);

@@ -13,9 +13,6 @@
 
 // ---- Registry helpers ------------------------------------------------------
 
-#include <stdio.h>
-#include <string.h>
-
 // The root keys by selector. HKEY_PERFORMANCE_DATA has no selector.
 static const HKEY winutils_root_keys[] = {
     HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
@@ -50,42 +47,41 @@ bool winutils_terminate_registry_text(char* buffer, uint32_t size) {
     return terminated;
 }
 
-bool WINUTILS_set_registry_entry(int32_t root, const char* key, const char* value_name,
-                                 const char* text, const uint32_t* number) {
-    QBUG_ENTER("WINUTILS_set_registry_entry");
-    HKEY root_key = winutils_root_key(root);
-    if (root_key == NULL || key == NULL || (text == NULL && number == NULL)) {
-        QBUG_LEAVE("WINUTILS_set_registry_entry");
-        return false;
-    }
-    HKEY opened = NULL;
-    if (RegCreateKeyA(root_key, key, &opened) != ERROR_SUCCESS || opened == NULL) {
-        QBUG_LEAVE("WINUTILS_set_registry_entry");
-        return false;
-    }
-    LONG written;
+// Writes text (a REG_SZ, terminator counted) or else *number (a REG_DWORD)
+// into the open key and flushes it. True when both succeeded.
+static bool winutils_write_value(HKEY opened, const char* value_name, const char* text,
+                                 const uint32_t* number) {
+    QBUG_ENTER("winutils_write_value");
+    LONG written = ERROR_INVALID_DATA;
     if (text != NULL) {
         // The terminator is counted: a REG_SZ stored without it reaches other
         // readers of the value as an unterminated string.
         size_t length = strlen(text);
-        if (length >= 0x7FFFFFFFu) {
-            RegCloseKey(opened);
-            QBUG_LEAVE("WINUTILS_set_registry_entry");
-            return false;
-        }
-        written = RegSetValueExA(opened, value_name, 0, REG_SZ, (const BYTE*)text, (DWORD)length + 1);
+        if (length < 0x7FFFFFFFu)
+            written = RegSetValueExA(opened, value_name, 0, REG_SZ, (const BYTE*)text,
+                                     (DWORD)length + 1);
     } else {
         DWORD value = *number;
         written = RegSetValueExA(opened, value_name, 0, REG_DWORD, (const BYTE*)&value, sizeof value);
     }
-    if (written != ERROR_SUCCESS || RegFlushKey(opened) != ERROR_SUCCESS) {
+    bool stored = written == ERROR_SUCCESS && RegFlushKey(opened) == ERROR_SUCCESS;
+    QBUG_LEAVE("winutils_write_value");
+    return stored;
+}
+
+bool WINUTILS_set_registry_entry(int32_t root, const char* key, const char* value_name,
+                                 const char* text, const uint32_t* number) {
+    QBUG_ENTER("WINUTILS_set_registry_entry");
+    HKEY root_key = winutils_root_key(root);
+    HKEY opened = NULL;
+    bool stored = false;
+    if (root_key != NULL && key != NULL && (text != NULL || number != NULL) &&
+        RegCreateKeyA(root_key, key, &opened) == ERROR_SUCCESS && opened != NULL) {
+        stored = winutils_write_value(opened, value_name, text, number);
         RegCloseKey(opened);
-        QBUG_LEAVE("WINUTILS_set_registry_entry");
-        return false;
     }
-    RegCloseKey(opened);
     QBUG_LEAVE("WINUTILS_set_registry_entry");
-    return true;
+    return stored;
 }
 
 bool WINUTILS_clear_registry_entry(int32_t root, const char* key, const char* subkey,
@@ -93,63 +89,37 @@ bool WINUTILS_clear_registry_entry(int32_t root, const char* key, const char* su
     QBUG_ENTER("WINUTILS_clear_registry_entry");
     HKEY root_key = winutils_root_key(root);
     char joined[WINUTILS_REGISTRY_PATH_SIZE];
-    // An empty subkey would join to "key\", which names the parent itself.
-    if (root_key == NULL || key == NULL || subkey == NULL || subkey[0] == '\0') {
-        QBUG_LEAVE("WINUTILS_clear_registry_entry");
-        return false;
-    }
-    // A cut path would name another key: refuse it before anything is opened.
-    int length = snprintf(joined, sizeof joined, "%s\\%s", key, subkey);
-    if (length < 0 || length >= (int)sizeof joined) {
-        QBUG_LEAVE("WINUTILS_clear_registry_entry");
-        return false;
-    }
+    // An empty subkey would join to "key\", which names the parent itself,
+    // and a cut path would name another key: both are refused before
+    // anything is opened.
+    int length = -1;
+    if (root_key != NULL && key != NULL && subkey != NULL && subkey[0] != '\0')
+        length = snprintf(joined, sizeof joined, "%s\\%s", key, subkey);
     HKEY opened = NULL;
-    if (value_name == NULL) {
-        // The whole entry: the parent must exist; the key is deleted relative
-        // to the root. Only a key without subkeys can go.
-        if (RegOpenKeyExA(root_key, key, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) {
-            QBUG_LEAVE("WINUTILS_clear_registry_entry");
-            return false;
-        }
-        if (RegDeleteKeyA(root_key, joined) != ERROR_SUCCESS) {
+    bool cleared = false;
+    if (length >= 0 && length < (int)sizeof joined) {
+        if (value_name == NULL) {
+            // The whole entry: the parent must exist; the key is deleted
+            // relative to the root. Only a key without subkeys can go.
+            if (RegOpenKeyExA(root_key, key, 0, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS) {
+                cleared = RegDeleteKeyA(root_key, joined) == ERROR_SUCCESS;
+                RegCloseKey(opened);
+            }
+        } else if (RegOpenKeyExA(root_key, joined, 0, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS) {
+            cleared = RegDeleteValueA(opened, value_name) == ERROR_SUCCESS &&
+                      RegFlushKey(opened) == ERROR_SUCCESS;
             RegCloseKey(opened);
-            QBUG_LEAVE("WINUTILS_clear_registry_entry");
-            return false;
         }
-        RegCloseKey(opened);
-        QBUG_LEAVE("WINUTILS_clear_registry_entry");
-        return true;
     }
-    if (RegOpenKeyExA(root_key, joined, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) {
-        QBUG_LEAVE("WINUTILS_clear_registry_entry");
-        return false;
-    }
-    if (RegDeleteValueA(opened, value_name) != ERROR_SUCCESS || RegFlushKey(opened) != ERROR_SUCCESS) {
-        RegCloseKey(opened);
-        QBUG_LEAVE("WINUTILS_clear_registry_entry");
-        return false;
-    }
-    RegCloseKey(opened);
     QBUG_LEAVE("WINUTILS_clear_registry_entry");
-    return true;
+    return cleared;
 }
 
-bool WINUTILS_get_registry_entry(int32_t root, const char* key, const char* value_name,
-                                 char* buffer) {
-    QBUG_ENTER("WINUTILS_get_registry_entry");
-    HKEY root_key = winutils_root_key(root);
-    if (buffer == NULL) {
-        QBUG_LEAVE("WINUTILS_get_registry_entry");
-        return false;
-    }
-    buffer[0] = '\0';
-    HKEY opened = NULL;
-    if (root_key == NULL || key == NULL || RegOpenKeyA(root_key, key, &opened) != ERROR_SUCCESS ||
-        opened == NULL) {
-        QBUG_LEAVE("WINUTILS_get_registry_entry");
-        return false;
-    }
+// Reads one value of the open key into buffer (WINUTILS_REGISTRY_TEXT_SIZE
+// bytes) as text: a REG_SZ as stored, a REG_DWORD as signed decimal text.
+// False for other types, a missing value or a string that does not fit.
+static bool winutils_read_text(HKEY opened, const char* value_name, char* buffer) {
+    QBUG_ENTER("winutils_read_text");
     DWORD type = REG_NONE;
     DWORD size = WINUTILS_REGISTRY_TEXT_SIZE;
     LONG read = RegQueryValueExA(opened, value_name, NULL, &type, (BYTE*)buffer, &size);
@@ -164,15 +134,26 @@ bool WINUTILS_get_registry_entry(int32_t root, const char* key, const char* valu
             valid = winutils_terminate_registry_text(buffer, size);
         }
     }
-    if (!valid || RegFlushKey(opened) != ERROR_SUCCESS) {
-        buffer[0] = '\0';
+    QBUG_LEAVE("winutils_read_text");
+    return valid;
+}
+
+bool WINUTILS_get_registry_entry(int32_t root, const char* key, const char* value_name,
+                                 char* buffer) {
+    QBUG_ENTER("WINUTILS_get_registry_entry");
+    HKEY root_key = winutils_root_key(root);
+    HKEY opened = NULL;
+    bool valid = false;
+    if (buffer != NULL) buffer[0] = '\0';
+    if (buffer != NULL && root_key != NULL && key != NULL &&
+        RegOpenKeyA(root_key, key, &opened) == ERROR_SUCCESS && opened != NULL) {
+        valid = winutils_read_text(opened, value_name, buffer) &&
+                RegFlushKey(opened) == ERROR_SUCCESS;
+        if (!valid) buffer[0] = '\0';
         RegCloseKey(opened);
-        QBUG_LEAVE("WINUTILS_get_registry_entry");
-        return false;
     }
-    RegCloseKey(opened);
     QBUG_LEAVE("WINUTILS_get_registry_entry");
-    return true;
+    return valid;
 }
 
 // ---- Shell links and Start-menu folders -----------------------------------
@@ -226,7 +207,6 @@ bool WINUTILS_create_file_link(const char* target, const char* link_file, const 
     return saved;
 }
 
-#define WINUTILS_SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 // The registry's text and a folder name of up to MAX_PATH characters.
 #define WINUTILS_FOLDER_PATH_SIZE (WINUTILS_REGISTRY_TEXT_SIZE + 1 + MAX_PATH)
 
@@ -264,6 +244,8 @@ static HINSTANCE winutils_dialog_instance;
 // The file dialog's record and filter: one dialog at a time.
 static OPENFILENAMEA winutils_file_dialog;
 static char winutils_file_filter[512];
+// Intended: the dialog gets this text as its title buffer with a size of 0,
+// so it never writes a title back; the text itself is never shown.
 static char winutils_no_file_title[] = "hello vob";
 
 #define WINUTILS_DIRECTORY_SIZE MAX_PATH
@@ -415,15 +397,21 @@ bool WINUTILS_folder_requestor(const char* title, char* path) {
     return true;
 }
 
+void WINUTILS_pump_messages(MSG* message) {
+    QBUG_ENTER("WINUTILS_pump_messages");
+    while (PeekMessageA(message, NULL, 0, 0, PM_NOREMOVE)) {
+        // 0 is WM_QUIT (now taken from the queue), -1 an error: stop either way.
+        if (GetMessageA(message, NULL, 0, 0) <= 0) break;
+        TranslateMessage(message);
+        DispatchMessageA(message);
+    }
+    QBUG_LEAVE("WINUTILS_pump_messages");
+}
+
 void WINUTILS_process_messages(void) {
     QBUG_ENTER("WINUTILS_process_messages");
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE)) {
-        // 0 is WM_QUIT (now taken from the queue), -1 an error: stop either way.
-        if (GetMessageA(&message, NULL, 0, 0) <= 0) break;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    WINUTILS_pump_messages(&message);
     QBUG_LEAVE("WINUTILS_process_messages");
 }
 

@@ -48,6 +48,11 @@ bool winutils_terminate_registry_text(char* buffer, uint32_t size);
 
 // ---- Shell links and Start-menu folders -----------------------------------
 
+// Where the shell keeps the user's folders by name ("Programs", "Desktop",
+// ...), below HKEY_CURRENT_USER and, for the common ones, HKEY_LOCAL_MACHINE.
+#define WINUTILS_SHELL_FOLDERS_KEY \
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+
 // Writes the shell link link_file (an ANSI path of at most 259 characters)
 // that opens target in working_directory with arguments (NULL: none) and
 // carries description as its comment. COM must be initialised on the calling
@@ -106,6 +111,9 @@ bool WINUTILS_folder_requestor(const char* title, char* path);
 // returns; returns at once on an empty queue. A WM_QUIT met here is taken
 // from the queue and ends the pumping.
 void WINUTILS_process_messages(void);
+// The same through the caller's message record (a MSG), which holds the last
+// message taken when it returns.
+void WINUTILS_pump_messages(struct tagMSG* message);
 
 // Cuts text into words in place: blanks, tabs, line feeds and carriage
 // returns outside double quotes separate words, so "a \"b c\" d" gives a,

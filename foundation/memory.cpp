@@ -58,33 +58,6 @@ static uint8_t* memory_head_guard(MEMORY_RECORD* record)
     return (uint8_t*)record + offsetof(MEMORY_RECORD, head_guard);
 }
 
-// The record's file field: the last component of path (after its last
-// backslash or slash), cut at its last '.', then limited to 8 characters.
-// One pass with no library calls: this runs on every allocation.
-static void memory_record_file_name(const char* path, char* output)
-{
-    QBUG_ENTER("memory_record_file_name");
-    const char* name = path != NULL ? path : "";
-    const char* dot = NULL;
-    const char* scan = name;
-    for (; *scan != '\0'; scan++) {
-        if (*scan == '\\' || *scan == '/') {
-            name = scan + 1;
-            dot = NULL;
-        } else if (*scan == '.') {
-            dot = scan;
-        }
-    }
-    const char* end = dot != NULL ? dot : scan;
-    int32_t length = 0;
-    while (length < MEMORY_FILE_SIZE - 1 && name + length < end) {
-        output[length] = name[length];
-        length++;
-    }
-    output[length] = '\0';
-    QBUG_LEAVE("memory_record_file_name");
-}
-
 bool memory_set_head_foot_check(void* address)
 {
     QBUG_ENTER("memory_set_head_foot_check");
@@ -112,43 +85,49 @@ bool memory_check_head_foot_check(const void* address)
 int32_t memory_check_entry(const void* pointer, uint8_t is_record)
 {
     QBUG_ENTER("memory_check_entry");
-    if (pointer == NULL) {
-        QBUG_TRACE("MEMORY_check_entry: Not valid memory block or corruption");
-        QBUG_LEAVE("memory_check_entry");
-        return -1;
+    const char* failure = "MEMORY_check_entry: Not valid memory block or corruption";
+    uint32_t index = 0;
+    MEMORY_RECORD* record = NULL;
+    if (pointer != NULL) {
+        record = is_record == 1 ? (MEMORY_RECORD*)pointer
+                                : (MEMORY_RECORD*)((const uint8_t*)pointer - sizeof(MEMORY_RECORD));
     }
-    MEMORY_RECORD* record = is_record == 1
-        ? (MEMORY_RECORD*)pointer
-        : (MEMORY_RECORD*)((const uint8_t*)pointer - sizeof(MEMORY_RECORD));
-    if (record->magic != MEMORY_MAGIC) {
-        QBUG_TRACE("MEMORY_check_entry: Not valid memory block or corruption");
-        QBUG_LEAVE("memory_check_entry");
-        return -1;
-    }
-    // The slot must hold this very record: a stale or copied record that
-    // names a live block's slot must not release or grow that block.
-    uint32_t index = record->index;
-    if (memory_state.table == NULL || index >= (uint32_t)memory_state.entry_count ||
-        memory_state.table[index] == NULL || memory_state.table[index]->index != index ||
-        memory_state.table[index] != record) {
-        QBUG_TRACE("MEMORY_check_entry: memory corruption");
-        QBUG_LEAVE("memory_check_entry");
-        return -1;
-    }
-    if (memory_state.check_level == 0) {
-        if (!memory_check_head_foot_check(memory_head_guard(record))) {
-            QBUG_TRACE("MEMORY_check_entry: lead corruption");
-            QBUG_LEAVE("memory_check_entry");
-            return -1;
+    if (record != NULL && record->magic == MEMORY_MAGIC) {
+        // The slot must hold this very record: a stale or copied record that
+        // names a live block's slot must not release or grow that block.
+        index = record->index;
+        if (memory_state.table == NULL || index >= (uint32_t)memory_state.entry_count ||
+            memory_state.table[index] == NULL || memory_state.table[index]->index != index ||
+            memory_state.table[index] != record) {
+            failure = "MEMORY_check_entry: memory corruption";
+        } else if (memory_state.check_level == 0 &&
+                   !memory_check_head_foot_check(memory_head_guard(record))) {
+            failure = "MEMORY_check_entry: lead corruption";
+        } else if (memory_state.check_level == 0 &&
+                   !memory_check_head_foot_check(memory_user_bytes(record) + record->size)) {
+            failure = "MEMORY_check_entry: foot corruption";
+        } else {
+            failure = NULL;
         }
-        if (!memory_check_head_foot_check(memory_user_bytes(record) + record->size)) {
-            QBUG_TRACE("MEMORY_check_entry: foot corruption");
-            QBUG_LEAVE("memory_check_entry");
-            return -1;
-        }
+    }
+    if (failure != NULL) {
+        QBUG_TRACE("%s", failure);
     }
     QBUG_LEAVE("memory_check_entry");
-    return (int32_t)index;
+    return failure != NULL ? -1 : (int32_t)index;
+}
+
+// True when the allocator is initialised; otherwise failure (a fixed text)
+// is traced.
+static bool memory_initialised(const char* failure)
+{
+    QBUG_ENTER("memory_initialised");
+    bool initialised = memory_state.state != MEMORY_STATE_OFF;
+    if (!initialised) {
+        QBUG_TRACE("%s", failure);
+    }
+    QBUG_LEAVE("memory_initialised");
+    return initialised;
 }
 
 bool memory_realloc_num_indices(void)
@@ -161,15 +140,15 @@ bool memory_realloc_num_indices(void)
     int32_t old_count = memory_state.entry_count;
     // A count or table size that wraps would give a table smaller than the
     // slots about to be written.
-    if (memory_state.realloc_step > INT32_MAX - old_count ||
-        (uint32_t)(old_count + memory_state.realloc_step) > SIZE_MAX / sizeof(MEMORY_RECORD*)) {
-        QBUG_TRACE("memory_realloc_num_indices: realloc call failed");
-        QBUG_LEAVE("memory_realloc_num_indices");
-        return false;
+    bool wraps =
+        memory_state.realloc_step > INT32_MAX - old_count ||
+        (uint32_t)(old_count + memory_state.realloc_step) > SIZE_MAX / sizeof(MEMORY_RECORD*);
+    int32_t new_count = wraps ? old_count : old_count + memory_state.realloc_step;
+    MEMORY_RECORD** table = NULL;
+    if (!wraps) {
+        size_t bytes = (size_t)new_count * sizeof(MEMORY_RECORD*);
+        table = (MEMORY_RECORD**)realloc(memory_state.table, bytes);
     }
-    int32_t new_count = old_count + memory_state.realloc_step;
-    MEMORY_RECORD** table =
-        (MEMORY_RECORD**)realloc(memory_state.table, (size_t)new_count * sizeof(MEMORY_RECORD*));
     if (table == NULL) {
         QBUG_TRACE("memory_realloc_num_indices: realloc call failed");
         QBUG_LEAVE("memory_realloc_num_indices");
@@ -231,25 +210,23 @@ bool MEMORY_initialise(void)
 bool MEMORY_deinitialise(void)
 {
     QBUG_ENTER("MEMORY_deinitialise");
-    if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_TRACE("MEMORY_deinitialise failed: not initialised");
-        QBUG_LEAVE("MEMORY_deinitialise");
-        return false;
-    }
-    if (!QSTACK_is_full(memory_state.free_stack)) {
-        QBUG_TRACE("MEMORY_deinitialise error: memory leaks detected");
-    }
-    QSTACK_deallocate(&memory_state.free_stack);
-    for (int32_t index = 0; index < memory_state.entry_count; index++) {
-        if (memory_state.table[index] != NULL) {
-            free(memory_state.table[index]);
+    bool initialised = memory_initialised("MEMORY_deinitialise failed: not initialised");
+    if (initialised) {
+        if (!QSTACK_is_full(memory_state.free_stack)) {
+            QBUG_TRACE("MEMORY_deinitialise error: memory leaks detected");
         }
+        QSTACK_deallocate(&memory_state.free_stack);
+        for (int32_t index = 0; index < memory_state.entry_count; index++) {
+            if (memory_state.table[index] != NULL) {
+                free(memory_state.table[index]);
+            }
+        }
+        free(memory_state.table);
+        memory_state.table = NULL;
+        memory_state.state = MEMORY_STATE_OFF;
     }
-    free(memory_state.table);
-    memory_state.table = NULL;
-    memory_state.state = MEMORY_STATE_OFF;
     QBUG_LEAVE("MEMORY_deinitialise");
-    return true;
+    return initialised;
 }
 
 void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* description,
@@ -257,18 +234,20 @@ void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* d
 {
     QBUG_ENTER("MEMORY_allocate");
     const char* caller = file != NULL ? file : "";
-    if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_allocate failed (%s, %d): data not initialised", caller, (int)line);
-        QBUG_LEAVE("MEMORY_allocate");
-        return NULL;
-    }
     if (description == NULL) {
         description = "No Description";
     }
-    if (size <= 0) {
+    bool refused = true;
+    if (memory_state.state == MEMORY_STATE_OFF) {
+        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
+                          "MEMORY_allocate failed (%s, %d): data not initialised", caller, (int)line);
+    } else if (size <= 0) {
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_allocate failed (%s, %d): %s size = %d",
                           caller, (int)line, description, (int)size);
+    } else {
+        refused = false;
+    }
+    if (refused) {
         QBUG_LEAVE("MEMORY_allocate");
         return NULL;
     }
@@ -299,7 +278,9 @@ void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* d
     record->size = (uint32_t)size;
     record->index = (uint32_t)index;
     record->line = (uint32_t)line;
-    memory_record_file_name(file, record->file);
+    // The last component after a backslash or a slash, cut at its last '.',
+    // then to 8 characters.
+    QBUG_short_name(file, "\\/", false, record->file);
     uint8_t* user = memory_user_bytes(record);
     if (memory_state.check_level == 0) {
         memory_set_head_foot_check(memory_head_guard(record));
@@ -322,21 +303,22 @@ bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
 {
     QBUG_ENTER("MEMORY_deallocate");
     const char* caller = file != NULL ? file : "";
+    const char* refused = NULL;
     if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_deallocate failed (%s, %d): data not initialised", caller, (int)line);
-        QBUG_LEAVE("MEMORY_deallocate");
-        return false;
+        refused = "data not initialised";
+    } else if (variable == NULL || *variable == NULL) {
+        refused = "mem block parameter NULL";
     }
-    if (variable == NULL || *variable == NULL) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_deallocate failed (%s, %d): mem block parameter NULL", caller, (int)line);
+    if (refused != NULL) {
+        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_deallocate failed (%s, %d): %s",
+                          caller, (int)line, refused);
         QBUG_LEAVE("MEMORY_deallocate");
         return false;
     }
     int32_t index = memory_check_entry(*variable, 0);
     if (index < 0) {
-        // Nothing was released, so the caller hears false.
+        // Nothing was released, so the caller hears false. The second line
+        // is kept as the log has always read, misspelling included.
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
                           "MEMORY_deallocate error (%s, %d): not a valid memory pointer", caller, (int)line);
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "Or Corruption has occured.");
@@ -362,8 +344,7 @@ bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
 void* MEMORY_reallocate(void* pointer, int32_t new_size)
 {
     QBUG_ENTER("MEMORY_reallocate");
-    if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_TRACE("MEMORY_reallocate failed: data not initialised");
+    if (!memory_initialised("MEMORY_reallocate failed: data not initialised")) {
         QBUG_LEAVE("MEMORY_reallocate");
         return NULL;
     }
@@ -382,6 +363,7 @@ void* MEMORY_reallocate(void* pointer, int32_t new_size)
     MEMORY_RECORD* record = memory_state.table[index];
     int32_t old_size = (int32_t)record->size;
     if (new_size < old_size) {
+        // Kept as the log has always read, without a blank before "extra".
         QBUG_TRACE("MEMORY_reallocate error: new size %d is less than old size %dextra memory not allocated",
                    (int)new_size, (int)old_size);
         QBUG_LEAVE("MEMORY_reallocate");
@@ -409,8 +391,7 @@ void* MEMORY_reallocate(void* pointer, int32_t new_size)
 void MEMORY_usage(void)
 {
     QBUG_ENTER("MEMORY_usage");
-    if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_TRACE("MEMORY_usage failed: memory not initialised");
+    if (!memory_initialised("MEMORY_usage failed: memory not initialised")) {
         QBUG_LEAVE("MEMORY_usage");
         return;
     }
@@ -438,12 +419,8 @@ void MEMORY_usage(void)
 bool MEMORY_check_lead_and_tail(void* pointer)
 {
     QBUG_ENTER("MEMORY_check_lead_and_tail");
-    if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_TRACE("MEMORY_check_lead_and_tail failed: memory not initialised");
-        QBUG_LEAVE("MEMORY_check_lead_and_tail");
-        return false;
-    }
-    bool valid = memory_check_entry(pointer, 0) >= 0;
+    bool valid = memory_initialised("MEMORY_check_lead_and_tail failed: memory not initialised") &&
+                 memory_check_entry(pointer, 0) >= 0;
     QBUG_LEAVE("MEMORY_check_lead_and_tail");
     return valid;
 }
@@ -451,13 +428,10 @@ bool MEMORY_check_lead_and_tail(void* pointer)
 bool MEMORY_check_all(void)
 {
     QBUG_ENTER("MEMORY_check_all");
-    if (memory_state.state == MEMORY_STATE_OFF) {
-        QBUG_TRACE("MEMORY_check failed: memory not initialised");
-        QBUG_LEAVE("MEMORY_check_all");
-        return false;
-    }
-    bool valid = true;
-    for (int32_t index = 0; index < memory_state.entry_count; index++) {
+    bool initialised = memory_initialised("MEMORY_check failed: memory not initialised");
+    bool valid = initialised;
+    // Every block is checked, also past a failure: each reports its own.
+    for (int32_t index = 0; initialised && index < memory_state.entry_count; index++) {
         if (memory_state.table[index] != NULL && memory_check_entry(memory_state.table[index], 1) < 0) {
             valid = false;
         }
@@ -469,22 +443,23 @@ bool MEMORY_check_all(void)
 bool MEMORY_change_description(void* pointer, const char* description)
 {
     QBUG_ENTER("MEMORY_change_description");
+    const char* refused = NULL;
+    MEMORY_RECORD* record = NULL;
     if (pointer == NULL) {
-        QBUG_TRACE("MEMORY_change_description failed: mem_block is NULL");
-        QBUG_LEAVE("MEMORY_change_description");
-        return false;
+        refused = "MEMORY_change_description failed: mem_block is NULL";
+    } else if (description == NULL) {
+        refused = "MEMORY_change_description failed: description is NULL";
+    } else {
+        record = (MEMORY_RECORD*)((uint8_t*)pointer - sizeof(MEMORY_RECORD));
+        uint32_t index = record->index;
+        // Before MEMORY_initialise there is no table, so no slot can hold it.
+        if (memory_state.table == NULL || index >= (uint32_t)memory_state.entry_count ||
+            memory_state.table[index] == NULL || memory_state.table[index]->index != index) {
+            refused = "MEMORY_change_description failed: memory corrupt";
+        }
     }
-    if (description == NULL) {
-        QBUG_TRACE("MEMORY_change_description failed: description is NULL");
-        QBUG_LEAVE("MEMORY_change_description");
-        return false;
-    }
-    MEMORY_RECORD* record = (MEMORY_RECORD*)((uint8_t*)pointer - sizeof(MEMORY_RECORD));
-    uint32_t index = record->index;
-    // Before MEMORY_initialise there is no table, so no slot can hold it.
-    if (memory_state.table == NULL || index >= (uint32_t)memory_state.entry_count ||
-        memory_state.table[index] == NULL || memory_state.table[index]->index != index) {
-        QBUG_TRACE("MEMORY_change_description failed: memory corrupt");
+    if (refused != NULL) {
+        QBUG_TRACE("%s", refused);
         QBUG_LEAVE("MEMORY_change_description");
         return false;
     }
@@ -508,30 +483,15 @@ bool MEMORY_set_default_num_entries(void)
     return grown;
 }
 
-int32_t MEMORY_get_default_num_entries(void)
-{
-    QBUG_ENTER("MEMORY_get_default_num_entries");
-    QBUG_LEAVE("MEMORY_get_default_num_entries");
-    return memory_state.entry_count;
-}
-
 bool MEMORY_set_module_realloc_step_size(int32_t step)
 {
     QBUG_ENTER("MEMORY_set_module_realloc_step_size");
-    if (step <= 0) {
-        QBUG_LEAVE("MEMORY_set_module_realloc_step_size");
-        return false;
+    bool taken = step > 0;
+    if (taken) {
+        memory_state.realloc_step = step;
     }
-    memory_state.realloc_step = step;
     QBUG_LEAVE("MEMORY_set_module_realloc_step_size");
-    return true;
-}
-
-int32_t MEMORY_get_module_realloc_step_size(void)
-{
-    QBUG_ENTER("MEMORY_get_module_realloc_step_size");
-    QBUG_LEAVE("MEMORY_get_module_realloc_step_size");
-    return memory_state.realloc_step;
+    return taken;
 }
 
 void MEMORY_set_check_level(uint8_t level)
@@ -539,16 +499,24 @@ void MEMORY_set_check_level(uint8_t level)
     QBUG_ENTER("MEMORY_set_check_level");
     if (memory_state.state == MEMORY_STATE_ALLOCATED) {
         QBUG_TRACE("MEMORY_set_check_level : Can't change after an allocate");
-        QBUG_LEAVE("MEMORY_set_check_level");
-        return;
+    } else {
+        memory_state.check_level = level;
     }
-    memory_state.check_level = level;
     QBUG_LEAVE("MEMORY_set_check_level");
 }
 
-uint8_t MEMORY_get_check_level(void)
+// A read of the module state, bracketed with the traced entry and exit of
+// the public function name that asks for it.
+static int32_t memory_read(const char* name, int32_t value)
 {
-    QBUG_ENTER("MEMORY_get_check_level");
-    QBUG_LEAVE("MEMORY_get_check_level");
-    return memory_state.check_level;
+    QBUG_ENTER(name);
+    QBUG_LEAVE(name);
+    return value;
 }
+
+// The getters: each a traced read of one setting.
+#define MEMORY_GETTER(type, function, field) \
+    type function(void) { return (type)memory_read(#function, memory_state.field); }
+MEMORY_GETTER(int32_t, MEMORY_get_default_num_entries, entry_count)
+MEMORY_GETTER(int32_t, MEMORY_get_module_realloc_step_size, realloc_step)
+MEMORY_GETTER(uint8_t, MEMORY_get_check_level, check_level)

@@ -385,22 +385,29 @@ bool MESSAGE_insert_message(int32_t handle, const char* id, const uint16_t* text
 // ---------------------------------------------------------------------------
 // 16-bit strings.
 
+// The number of units of s before its zero unit, or -1 when that is more
+// than limit; no unit beyond the limit is read.
+static int32_t message_length_within(const uint16_t* s, int32_t limit) {
+    QBUG_ENTER("message_length_within");
+    int32_t length = 0;
+    while (length <= limit && s[length] != 0) length++;
+    QBUG_LEAVE("message_length_within");
+    return length > limit ? -1 : length;
+}
+
 int32_t unicodelen(const uint16_t* s) {
     QBUG_ENTER("unicodelen");
-    if (s == NULL) {
-        QBUG_LEAVE("unicodelen - null");
-        return 0;
-    }
-    int32_t length = 0;
-    while (s[length] != 0) {
-        if (++length > MESSAGE_MAX_UNICODE_LENGTH) {
+    int32_t units = 0;
+    if (s != NULL) {
+        int32_t length = message_length_within(s, MESSAGE_MAX_UNICODE_LENGTH);
+        if (length < 0) {
             QBUG_fixed_retail_line(MESSAGE_SOURCE_NAME, __LINE__, "Length is too big");
-            QBUG_LEAVE("unicodelen - too long");
-            return 0;
+        } else {
+            units = length + 1;
         }
     }
     QBUG_LEAVE("unicodelen");
-    return length + 1;
+    return units;
 }
 
 void unicodecpy(uint16_t* destination, const uint16_t* source) {
@@ -431,19 +438,9 @@ bool unicodecmp(const uint16_t* a, const uint16_t* b) {
 
 int32_t myunicodelen(const uint16_t* s) {
     QBUG_ENTER("myunicodelen");
-    if (s == NULL) {
-        QBUG_LEAVE("myunicodelen - null");
-        return 0;
-    }
-    int32_t length = 0;
-    while (s[length] != 0) {
-        if (++length > MESSAGE_MAX_APPEND_LENGTH) {
-            QBUG_LEAVE("myunicodelen - too long");
-            return 0;
-        }
-    }
+    int32_t length = s != NULL ? message_length_within(s, MESSAGE_MAX_APPEND_LENGTH) : 0;
     QBUG_LEAVE("myunicodelen");
-    return length;
+    return length < 0 ? 0 : length;
 }
 
 void MESSAGE_append(uint16_t* destination, const uint16_t* source) {

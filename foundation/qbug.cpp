@@ -184,24 +184,33 @@ uint32_t QBUG_disable_callstack(void) { return qbug_flags &= ~QBUG_FLAG_CALLSTAC
 
 // ---- Composing and routing lines --------------------------------------------
 
-void qbug_short_file_name(const char* path, char* output) {
-    const char* name = strrchr(path, '\\');
-    name = (name != NULL) ? name + 1 : path;
-    size_t length = 0;
-    while (length < 8 && name[length] != '\0') {
+// One pass without library calls: the allocator runs this on every
+// allocation.
+void QBUG_short_name(const char* path, const char* separators, bool cut_first, char* output) {
+    const char* name = path != NULL ? path : "";
+    const char* dot = NULL;
+    const char* scan = name;
+    for (; *scan != '\0'; scan++) {
+        bool separator = false;
+        for (const char* s = separators; *s != '\0'; s++) separator = separator || *s == *scan;
+        if (separator) {
+            name = scan + 1;
+            dot = NULL;
+        } else if (*scan == '.' && (!cut_first || scan - name < QBUG_SHORT_NAME_LENGTH)) {
+            dot = scan;
+        }
+    }
+    const char* end = dot != NULL ? dot : scan;
+    int length = 0;
+    while (length < QBUG_SHORT_NAME_LENGTH && name + length < end) {
         output[length] = name[length];
         length++;
     }
     output[length] = '\0';
-    char* dot = strrchr(output, '.');
-    if (dot != NULL) *dot = '\0';
 }
 
-// Formats the "[%8s,%5d] " prefix of file and line into prefix.
-static void qbug_prefix(char* prefix, size_t size, const char* file, uint16_t line) {
-    char short_name[9];
-    qbug_short_file_name(file != NULL ? file : "", short_name);
-    snprintf(prefix, size, "[%8s,%5d] ", short_name, (int)line);
+void qbug_short_file_name(const char* path, char* output) {
+    QBUG_short_name(path, "\\", true, output);
 }
 
 // Appends text to the file called name; a file that cannot be opened makes
@@ -217,12 +226,22 @@ void qbug_develop_message(const char* text) {
     qbug_append(qbug.develop_file, text);
 }
 
-void qbug_output_develop_file(char* line) {
-    FILE* file = fopen(qbug.develop_file, "a");
+// Appends line and a newline to the file called name, like qbug_append.
+static void qbug_append_line(const char* name, const char* line) {
+    FILE* file = fopen(name, "a");
     if (file == NULL) return;
-    fprintf(file, "%s", line);
+    fputs(line, file);
     fputs("\n", file);
     fclose(file);
+}
+
+void qbug_output_develop_file(char* line) {
+    qbug_append_line(qbug.develop_file, line);
+}
+
+// The sink of retail trace lines, whatever the output mode.
+static void qbug_output_retail_file(char* line) {
+    qbug_append_line(qbug.retail_file, line);
 }
 
 // line must have room for one more character: every composed line does.
@@ -266,27 +285,36 @@ static void qbug_route(char* line) {
     }
 }
 
-void QBUG_trace(const char* file, uint16_t line, const char* format, ...) {
+// Composes the prefixed line of file and line and the caller's message,
+// each kept to 1023 characters, and hands it to sink.
+static void qbug_trace_to(void (*sink)(char* line), const char* file, uint16_t line,
+                          const char* format, va_list arguments) {
+    char short_name[QBUG_SHORT_NAME_LENGTH + 1];
     char prefix[QBUG_PART_SIZE];
     char message[QBUG_PART_SIZE];
+    // At most 1023 + 1023 characters: the newline a sink adds still fits.
     char composed[QBUG_LINE_SIZE];
-    qbug_prefix(prefix, sizeof prefix, file, line);
+    qbug_short_file_name(file, short_name);
+    snprintf(prefix, sizeof prefix, "[%8s,%5d] ", short_name, (int)line);
+    vsnprintf(message, sizeof message, format, arguments);
+    snprintf(composed, sizeof composed, "%s%s", prefix, message);
+    sink(composed);
+}
+
+void QBUG_trace(const char* file, uint16_t line, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(message, sizeof message, format, arguments);
+    qbug_trace_to(qbug_route, file, line, format, arguments);
     va_end(arguments);
-    // At most 1023 + 1023 characters: the newline a sink adds still fits.
-    snprintf(composed, sizeof composed, "%s%s", prefix, message);
-    qbug_route(composed);
 }
 
 void QBUG_assert(bool condition, const char* condition_text, const char* file, uint16_t line,
                  const char* format, ...) {
     if (condition) return;
-    char short_name[9];
+    char short_name[QBUG_SHORT_NAME_LENGTH + 1];
     char message[QBUG_PART_SIZE];
     char composed[QBUG_LINE_SIZE + 1];  // + the newline the trace-buffer sink adds
-    qbug_short_file_name(file != NULL ? file : "", short_name);
+    qbug_short_file_name(file, short_name);
     // Prefix and condition take the whole line; the message follows them in
     // what room is left. A line too long is cut at its end only, so what a
     // sink receives is always the beginning of the full line.
@@ -311,17 +339,10 @@ void QBUG_assert(bool condition, const char* condition_text, const char* file, u
 }
 
 void QBUG_retail_trace(const char* file, uint16_t line, const char* format, ...) {
-    char prefix[QBUG_PART_SIZE];
-    char message[QBUG_PART_SIZE];
-    qbug_prefix(prefix, sizeof prefix, file, line);
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(message, sizeof message, format, arguments);
+    qbug_trace_to(qbug_output_retail_file, file, line, format, arguments);
     va_end(arguments);
-    FILE* output = fopen(qbug.retail_file, "a");
-    if (output == NULL) return;
-    fprintf(output, "%s%s\n", prefix, message);
-    fclose(output);
 }
 
 void QBUG_retail_printf(const char* format, ...) {
@@ -347,12 +368,19 @@ void QBUG_exit(int code) {
 
 // ---- Dumps ------------------------------------------------------------------
 
-void QBUG_dump_watches(void) {
-    if (!qbug.initialised || qbug.watch_data == NULL) {
-        qbug_develop_message(QBUG_NO_WATCHES);
-        return;
+// The develop file, opened for appending a dump of table; NULL when it
+// cannot be opened, and when there is no table (not initialised, or the
+// facility has none), in which case the develop file gets missing instead.
+static FILE* qbug_open_dump(const void* table, const char* missing) {
+    if (!qbug.initialised || table == NULL) {
+        qbug_develop_message(missing);
+        return NULL;
     }
-    FILE* file = fopen(qbug.develop_file, "a");
+    return fopen(qbug.develop_file, "a");
+}
+
+void QBUG_dump_watches(void) {
+    FILE* file = qbug_open_dump(qbug.watch_data, QBUG_NO_WATCHES);
     if (file == NULL) return;
     fputs("~~~~~~~ START OF WATCH DATA OUTPUT ~~~~~~~\n", file);
     for (int32_t i = 0; i < qbug.watch_size && qbug.watch_data[i].type != QBUG_WATCH_FREE; i++) {
@@ -369,11 +397,7 @@ void QBUG_dump_watches(void) {
 }
 
 void QBUG_dump_callstack(void) {
-    if (!qbug.initialised || qbug.callstack_data == NULL) {
-        qbug_develop_message(QBUG_NO_CALLSTACK);
-        return;
-    }
-    FILE* file = fopen(qbug.develop_file, "a");
+    FILE* file = qbug_open_dump(qbug.callstack_data, QBUG_NO_CALLSTACK);
     if (file == NULL) return;
     int32_t top = qbug.current_callstack_depth;
     if (top > qbug.callstack_size - 1) top = qbug.callstack_size - 1;
@@ -394,12 +418,10 @@ void QBUG_dump_callstack(void) {
 void QBUG_dump_trace_buffer(void) {
     const uint8_t* trace_buffer = qbug.trace_buffer;
     QBUG_ASSERT(trace_buffer != NULL);
-    if (!qbug.initialised || trace_buffer == NULL) {
-        qbug_develop_message(QBUG_NO_TRACE_BUFFER);
+    // The ring is dumped only while it is the output sink.
+    if (qbug.initialised && trace_buffer != NULL && qbug.output_mode != QBUG_OUT_TRACE_BUFFER)
         return;
-    }
-    if (qbug.output_mode != QBUG_OUT_TRACE_BUFFER) return;
-    FILE* file = fopen(qbug.develop_file, "a");
+    FILE* file = qbug_open_dump(trace_buffer, QBUG_NO_TRACE_BUFFER);
     if (file == NULL) return;
     fputs("~~~~~~~~START OF TRACE BUFFER DUMP~~~~~~~\n", file);
     uint32_t mask = qbug.trace_size - 1;

@@ -113,7 +113,17 @@ bool QBUG_add_watch(int32_t index, const char* description, uint8_t type);
 void QBUG_set_watch_string(int32_t index, const char* text);
 void QBUG_set_watch_int(int32_t index, int32_t value);
 
+// The short name of a source file, as trace prefixes and allocator records
+// show it: the part of path (NULL: "") after its last separator (any
+// character of separators), up to its last '.', at most
+// QBUG_SHORT_NAME_LENGTH characters; output takes one more. With cut_first
+// the name is cut to that length before its last '.' is looked for, so
+// only a '.' within it counts.
+#define QBUG_SHORT_NAME_LENGTH 8
+void QBUG_short_name(const char* path, const char* separators, bool cut_first, char* output);
+
 // Private operations, declared for the module's own tests.
+// The short name of a prefix: after the last backslash, cut first.
 void qbug_short_file_name(const char* path, char* output);  // output: at least 9 chars
 void qbug_develop_message(const char* text);
 void qbug_output_develop_file(char* line);

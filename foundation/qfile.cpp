@@ -67,6 +67,34 @@ static bool qfile_release(void** variable) {
 // ---------------------------------------------------------------------------
 // Life cycle
 
+// What QFILE_initialise takes without settings.
+static const QFILE_SETTINGS qfile_default_settings = {
+    QFILE_DEFAULT_SEARCH_PATH_COUNT, QFILE_DEFAULT_TREE_CAPACITY, "", QFILE_DEFAULT_TREE_GROWTH,
+    QFILE_DEFAULT_CHUNK_SIZE, NULL, 0, 0, 0, 0, "", "", 0,
+};
+
+// Copies settings into the state. False when the extension does not fit
+// (an extension without its zero would be cut); it is then left empty.
+static bool qfile_take_settings(QFILE_DETAILS* d, const QFILE_SETTINGS* settings) {
+    QBUG_ENTER(__func__);
+    d->search_path_count = settings->search_path_count;
+    d->initial_tree_capacity = settings->initial_tree_capacity;
+    bool terminated = memchr(settings->extension, '\0', QFILE_PATH_SIZE) != NULL;
+    if (terminated) memcpy(d->extension, settings->extension, QFILE_PATH_SIZE);
+    d->tree_growth_step = settings->tree_growth_step;
+    d->chunk_size = settings->chunk_size;
+    d->progress = settings->progress;
+    d->reserved_1 = settings->reserved_1;
+    d->reserved_2 = settings->reserved_2;
+    d->reserved_3 = settings->reserved_3;
+    d->crc_state = settings->crc_state;
+    memcpy(d->reserved_4, settings->reserved_4, QFILE_PATH_SIZE);
+    memcpy(d->reserved_5, settings->reserved_5, QFILE_PATH_SIZE);
+    d->reserved_6 = settings->reserved_6;
+    QBUG_LEAVE(__func__);
+    return terminated;
+}
+
 bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     QBUG_ENTER(__func__);
     QFILE_DETAILS* d = &local_qfile_details;
@@ -78,62 +106,22 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     d->extension[0] = '\0';
     d->use_tree = 1;
     d->building_slot = NULL;
-    if (settings != NULL) {
-        d->search_path_count = settings->search_path_count;
-        d->initial_tree_capacity = settings->initial_tree_capacity;
-        // An extension without its zero would be cut: refused below.
-        bool terminated = memchr(settings->extension, '\0', QFILE_PATH_SIZE) != NULL;
-        if (terminated) memcpy(d->extension, settings->extension, QFILE_PATH_SIZE);
-        d->tree_growth_step = settings->tree_growth_step;
-        d->chunk_size = settings->chunk_size;
-        d->progress = settings->progress;
-        d->reserved_1 = settings->reserved_1;
-        d->reserved_2 = settings->reserved_2;
-        d->reserved_3 = settings->reserved_3;
-        d->crc_state = settings->crc_state;
-        memcpy(d->reserved_4, settings->reserved_4, QFILE_PATH_SIZE);
-        memcpy(d->reserved_5, settings->reserved_5, QFILE_PATH_SIZE);
-        d->reserved_6 = settings->reserved_6;
-        if (!terminated) {
-            QBUG_TRACE("QFILE_initialise: extension does not fit");
-            d->active = 0;
-            d->use_tree = 0;
-            d->search_path_count = 0;
-            QBUG_LEAVE(__func__);
-            return false;
-        }
-    } else {
-        d->search_path_count = QFILE_DEFAULT_SEARCH_PATH_COUNT;
-        d->initial_tree_capacity = QFILE_DEFAULT_TREE_CAPACITY;
-        d->tree_growth_step = QFILE_DEFAULT_TREE_GROWTH;
-        d->chunk_size = QFILE_DEFAULT_CHUNK_SIZE;
-        d->progress = NULL;
-        d->reserved_1 = 0;
-        d->reserved_2 = 0;
-        d->reserved_3 = 0;
-        d->crc_state = 0;
-        d->reserved_4[0] = '\0';
-        d->reserved_5[0] = '\0';
-        d->reserved_6 = 0;
-    }
+    bool ready = qfile_take_settings(d, settings != NULL ? settings : &qfile_default_settings);
+    if (!ready) QBUG_TRACE("QFILE_initialise: extension does not fit");
 
     // A count whose array size does not fit the allocator's size is treated
     // like an allocation that failed.
     int64_t bytes = (int64_t)d->search_path_count * (int64_t)sizeof(QFILE_SEARCH_PATH);
-    if (bytes > 0 && bytes <= INT32_MAX) {
+    if (ready && bytes > 0 && bytes <= INT32_MAX) {
         d->search_paths = (QFILE_SEARCH_PATH*)MEMORY_allocate(
             d->search_paths, (int32_t)bytes, MEMORY_FILL_ZERO, "QFILE: local_qfile_details.search_paths",
             QBUG_FILE, __LINE__);
     }
-    if (d->search_paths == NULL) {
+    if (ready && d->search_paths == NULL) {
         QBUG_TRACE("QFILE_initialise: Failed to allocate memory size:");
-        d->use_tree = 0;
-        d->search_path_count = 0;
-        d->active = 0;
-        QBUG_LEAVE(__func__);
-        return false;
+        ready = false;
     }
-    for (uint32_t i = 0; i < d->search_path_count; i++) {
+    for (uint32_t i = 0; ready && i < d->search_path_count; i++) {
         d->search_paths[i].path[0] = '\0';
         d->search_paths[i].file_tree = NULL;
         d->search_paths[i].capacity = 0;
@@ -142,23 +130,26 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
 
     // Every chunked read goes through this buffer; without it the module
     // could not read, so it does not become active.
-    if (d->chunk_size > 0 && d->chunk_size <= INT32_MAX) {
+    if (ready && d->chunk_size > 0 && d->chunk_size <= INT32_MAX) {
+        // The block's description in usage dumps keeps its old spelling.
         d->chunck_buffer = (uint8_t*)MEMORY_allocate(d->chunck_buffer, (int32_t)d->chunk_size,
                                                      MEMORY_FILL_ZERO, "QFILE: chunck_buffer",
                                                      QBUG_FILE, __LINE__);
     }
-    if (d->chunck_buffer == NULL) {
+    if (ready && d->chunck_buffer == NULL) {
         QBUG_TRACE("QFILE_initialise: Failed to allocate chunk buffer size: %u", d->chunk_size);
         qfile_release((void**)&d->search_paths);
+        ready = false;
+    }
+    if (ready) {
+        d->crc_total = 0;
+    } else {
+        d->active = 0;
         d->use_tree = 0;
         d->search_path_count = 0;
-        d->active = 0;
-        QBUG_LEAVE(__func__);
-        return false;
     }
-    d->crc_total = 0;
     QBUG_LEAVE(__func__);
-    return true;
+    return ready;
 }
 
 bool QFILE_deinitialise(void) {
@@ -576,13 +567,14 @@ static bool qfile_is_explicit(const char* name) {
 char* QFILE_make_full_path(const char* name) {
     QBUG_ENTER(__func__);
     QFILE_DETAILS* d = &local_qfile_details;
+    const char* refused = NULL;
     if (!d->active) {
-        QBUG_TRACE("QFILE_make_full_path: QFILE not initialised");
-        QBUG_LEAVE(__func__);
-        return NULL;
+        refused = "QFILE_make_full_path: QFILE not initialised";
+    } else if (name == NULL || name[0] == '\0') {
+        refused = "QFILE_make_full_path: String size of zero";
     }
-    if (name == NULL || name[0] == '\0') {
-        QBUG_TRACE("QFILE_make_full_path: String size of zero");
+    if (refused != NULL) {
+        QBUG_TRACE("%s", refused);
         QBUG_LEAVE(__func__);
         return NULL;
     }
@@ -730,18 +722,19 @@ bool QFILE_read_file(const char* name, void* buffer, uint32_t size) {
 void* QFILE_allocate_and_read_file(const char* name, void* previous, uint32_t* size_out) {
     QBUG_ENTER(__func__);
     QFILE_DETAILS* d = &local_qfile_details;
+    const char* path = NULL;
     if (!d->active) {
         QBUG_TRACE("QFILE_allocate_and_read_file: QFILE not active");
-        QBUG_LEAVE(__func__);
-        return NULL;
+    } else {
+        path = QFILE_make_full_path(name);
     }
-    const char* path = QFILE_make_full_path(name);
     if (path == NULL) {
         QBUG_LEAVE(__func__);
         return NULL;
     }
     uint32_t size = 0;
     if (!qfile_resolved_size(path, &size)) {
+        // Kept as the log has always read, misspelling included.
         QBUG_TRACE("QFILE_allocate_and_read_file: Coudlnt get file stat data");
         QBUG_LEAVE(__func__);
         return NULL;

@@ -1,12 +1,11 @@
-// The install flow: checks the chosen directory, finds the game CD, runs its
-// set-up program and moves what that program writes into the setup default
-// directory over to the chosen directory, then records the installation.
+// The install flow, started by Ok on the path screen: checks the chosen
+// directory, finds the game CD, runs its set-up program and moves what that
+// program writes into the setup default directory over to the chosen
+// directory, then records the installation.
 #ifndef INSTALL_FLOW_H
 #define INSTALL_FLOW_H
 
 #include <stdint.h>
-
-#include "directory_policy.h"
 
 // The free-space bands, in KiB: above the first band 1, above the second
 // band 2, above the third band 3, otherwise too little.
@@ -16,8 +15,8 @@
 #define INSTALL_POLL_MS 5000
 #define INSTALL_FINAL_PASSES 6
 
-// run_install is declared with the panel's commands in INSTALL.h.
-
+// Ok on the path screen: either returns to the path screen or ends the process.
+void run_install(void);
 // Creates every parent directory of install_dir (not its last level),
 // ignoring failures; does nothing without a drive letter.
 void create_parent_directories(void);
@@ -46,12 +45,5 @@ void run_setup_and_relocate(const char* source_root, const char* target);
 uint32_t count_leftover_files(const char* target);
 // The walk callback of the relocation passes (kind: 0 file, 1 directory, 2 tick).
 void relocate_entry(const char* path, int32_t kind);
-// Registry values "InstallDir" and "InstallSource", the Start-menu links and
-// an existing desktop link. Failures are ignored.
-void register_installation(const char* source_root, const char* target);
-// Reads the current user's Start-menu Programs folder into programs_folder.
-// False (the field unchanged) when it cannot be read whole or is not an
-// absolute path ("X:\..." or "\\server\share\...").
-bool read_programs_folder(void);
 
 #endif

@@ -2,8 +2,12 @@
 // background, owner-drawn skinned buttons and labels, the install-directory
 // edit control and a progress bar; one handler per message, one function per
 // screen.
-#include "INSTALL.h"
+#include "panel.h"
+
 #include "WINSKIN.h"
+#include "install_flow.h"
+#include "installer.h"
+#include "remove_flow.h"
 #include "resource.h"
 
 #include <stdio.h>
@@ -134,6 +138,10 @@ void show_working_screen(void) {
     apply_screen(cells, sizeof cells / sizeof cells[0]);
 }
 
+void set_working_text(const char* text) {
+    SetDlgItemTextA(installer_state.main_dialog, IDC_WORKING_TEXT, text);
+}
+
 void show_last_error(void) {
     DWORD code = GetLastError();
     char* text = NULL;
@@ -218,18 +226,17 @@ void draw_panel_item(HWND window, const DRAWITEMSTRUCT* item) {
 
 // "notepad readme.txt" when the readme is in the current directory (the
 // patch folder); otherwise a message box owned by the panel.
-static void show_readme(HWND window) {
+static void show_readme(void) {
     FILE* readme = fopen("readme.txt", "r");
     if (readme != NULL) {
         fclose(readme);
         WinExec("notepad readme.txt", SW_SHOW);
         return;
     }
-    char error[INSTALL_PATH_SIZE], caption[INSTALL_PATH_SIZE], text[INSTALL_PATH_SIZE + 16];
+    char error[INSTALL_PATH_SIZE], text[INSTALL_PATH_SIZE + 16];
     load_text(IDS_ERROR_OPENING_FILE, error, sizeof error);
-    load_text(IDS_ERROR, caption, sizeof caption);
     snprintf(text, sizeof text, "%s readme.txt", error);
-    MessageBoxA(window, text, caption, MB_OK);
+    show_box(text, IDS_ERROR, MB_OK);
 }
 
 // True while the install or the remove flow runs. Their message pumps and
@@ -253,10 +260,7 @@ static void on_install_dir_changed(HWND window) {
 static void on_ok(HWND window) {
     LRESULT length = SendDlgItemMessageA(window, IDC_INSTALL_DIR, WM_GETTEXTLENGTH, 0, 0);
     if (length > INSTALL_DIR_LIMIT) {
-        char text[INSTALL_PATH_SIZE], caption[INSTALL_PATH_SIZE];
-        load_text(IDS_NOT_VALID_DIRECTORY, text, sizeof text);
-        load_text(IDS_WARNING, caption, sizeof caption);
-        MessageBoxA(window, text, caption, MB_OK | MB_ICONINFORMATION);
+        show_text_box(IDS_NOT_VALID_DIRECTORY, IDS_WARNING, MB_OK | MB_ICONINFORMATION);
         return;
     }
     on_install_dir_changed(window);
@@ -297,7 +301,7 @@ static void on_command(HWND window, UINT control) {
         }
         break;
     case IDC_README:
-        if (installer_state.start_screen_shown) show_readme(window);
+        if (installer_state.start_screen_shown) show_readme();
         break;
     case IDC_INSTALL_DIR:
         on_install_dir_changed(window);

@@ -1,78 +1,26 @@
 // Start-up and main loop of the installer: single instance, the shell
 // folders, the search for an existing installation, the uninstaller copy and
-// the DirectX library copies, the start screen and the message loop. Also
-// the small helpers the other parts share (load_text, update_status, ...).
-#include "INSTALL.h"
+// the DirectX library copies, the start screen and the message loop.
+#include "startup.h"
+
 #include "WINUTILS.h"
 #include "directory_policy.h"
+#include "installer.h"
 #include "memory.h"
+#include "panel.h"
+#include "product.h"
+#include "registration.h"
 #include "resource.h"
 
 #include <commctrl.h>
 #include <locale.h>
 #include <ole2.h>
-#include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-
-InstallerState installer_state;
 
 #define FOLDER_FLAG_CREATE 0x8000      // CSIDL_FLAG_CREATE
 #define FOLDER_PROGRAM_FILES 0x0026    // CSIDL_PROGRAM_FILES
 #define FOLDER_DESKTOP 0x0000          // CSIDL_DESKTOP
-
-bool load_text(uint32_t id, char* buffer, int32_t size) {
-    if (buffer == NULL || size <= 0) return false;
-    buffer[0] = '\0';
-    // The product name is read before the instance handle is stored.
-    HINSTANCE module = installer_state.instance ? installer_state.instance : GetModuleHandleA(NULL);
-    return LoadStringA(module, id + installer_state.language_offset, buffer, size) > 0;
-}
-
-void update_status(const char* text) {
-    HWND panel = installer_state.main_dialog;
-    if (text == NULL) SendDlgItemMessageA(panel, IDC_PROGRESS, PBM_STEPIT, 0, 0);
-    MSG* message = &installer_state.shared_message;
-    // A quit message taken here is swallowed: long work goes on to its end.
-    while (PeekMessageA(message, NULL, 0, 0, PM_NOREMOVE)) {
-        if (GetMessageA(message, NULL, 0, 0) <= 0) break;
-        TranslateMessage(message);
-        DispatchMessageA(message);
-    }
-    if (text != NULL) SendDlgItemMessageA(panel, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
-}
-
-FOLDER_PATH_FUNCTION load_folder_path_function(void) {
-    if (installer_state.folder_library == NULL) {
-        installer_state.folder_library = LoadLibraryA("SHFolder.dll");
-        if (installer_state.folder_library == NULL) {
-            // The folder service's own installer, shipped beside the patch.
-            system("start /w ShFolder.exe");
-            installer_state.folder_library = LoadLibraryA("SHFolder.dll");
-            if (installer_state.folder_library == NULL) return NULL;
-        }
-    }
-    return (FOLDER_PATH_FUNCTION)(void*)GetProcAddress(installer_state.folder_library,
-                                                       "SHGetFolderPathA");
-}
-
-void repoint_uninstall_string(void) {
-    char windows_directory[INSTALL_PATH_SIZE];
-    UINT length = GetWindowsDirectoryA(windows_directory, sizeof windows_directory);
-    if (length == 0 || length >= sizeof windows_directory) windows_directory[0] = '\0';
-    if (!format_path(installer_state.uninstaller_path, sizeof installer_state.uninstaller_path,
-                     "%s\\%s remove.exe", windows_directory, installer_state.product_name))
-        return;
-    // Quoted: the path has blanks, and unquoted the system would try
-    // "C:\windows\Tarnholm.exe" first and pass the rest as arguments.
-    char command[INSTALL_PATH_SIZE + 16];
-    if (!format_path(command, sizeof command, "\"%s\" remove", installer_state.uninstaller_path))
-        return;
-    char scratch[INSTALL_PATH_SIZE];
-    if (WINUTILS_get_registry_entry(2, INSTALL_UNINSTALL_KEY, "UninstallString", scratch))
-        WINUTILS_set_registry_entry(2, INSTALL_UNINSTALL_KEY, "UninstallString", command, NULL);
-}
 
 static void fatal(const char* text, const char* caption) {
     MessageBoxA(NULL, text, caption, MB_OK);
@@ -88,15 +36,14 @@ static HRESULT query_folder(int folder, char* field) {
 
 void find_existing_installation(void) {
     char registered[INSTALL_PATH_SIZE];
-    bool found = WINUTILS_get_registry_entry(2, INSTALL_PRODUCT_KEY, "InstallDir", registered);
+    bool found = WINUTILS_get_registry_entry(2, PRODUCT_KEY, PRODUCT_INSTALL_DIR, registered);
     if (found) {
         size_t length = strlen(registered);
         if (length > 0 && registered[length - 1] == '\\') registered[length - 1] = '\0';
         found = holds_installation(registered);
     }
     char setup_default[INSTALL_PATH_SIZE];
-    format_path(setup_default, sizeof setup_default, "%s\\VKQ\\Tarnholm Vesk",
-                installer_state.program_files_folder);
+    setup_default_directory(setup_default, sizeof setup_default, false);
     const char* chosen = found ? registered : setup_default;
     format_path(installer_state.install_dir, sizeof installer_state.install_dir, "%s", chosen);
 }
@@ -132,7 +79,7 @@ static void show_start_screen(void) {
     if (installer_state.remove_mode) {
         installer_state.installed = true;
         show_remove_screen();
-    } else if (WINUTILS_get_registry_entry(2, INSTALL_PRODUCT_KEY "\\", "InstallDir", scratch)) {
+    } else if (WINUTILS_get_registry_entry(2, PRODUCT_KEY "\\", PRODUCT_INSTALL_DIR, scratch)) {
         installer_state.installed = true;
         show_installed_screen();
         installer_state.start_screen_shown = true;
@@ -143,13 +90,11 @@ static void show_start_screen(void) {
     }
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
-    (void)previous;
-    (void)show;
+int run_installer(HINSTANCE instance, const char* command_line) {
     InstallerState* state = &installer_state;
 
     // The handle is held, never closed, for the life of the process.
-    HANDLE mutex = CreateMutexA(NULL, FALSE, "Tarnholm Patch");
+    HANDLE mutex = CreateMutexA(NULL, FALSE, PRODUCT_MUTEX);
     if (mutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS)
         fatal("Installer is already running.", "");
 
@@ -158,6 +103,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     OleInitialize(NULL);
 
     state->folder_path_function = load_folder_path_function();
+    state->folder_library = folder_service_library();
+    // The Program Files folder is asked for twice on purpose: once as the
+    // suggested base, which falls back to "c:", once as the folder the flows
+    // need, without which the program cannot go on.
     if (state->folder_path_function == NULL ||
         query_folder(FOLDER_FLAG_CREATE | FOLDER_PROGRAM_FILES, state->default_base_folder) ==
             E_INVALIDARG)
@@ -172,12 +121,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     find_existing_installation();
     state->language_offset = 0;
     InitCommonControls();
+    // Intended: the run-time library's locale is "jpn", as it has always
+    // been; the Win32 ANSI calls do not depend on it.
     setlocale(LC_ALL, "jpn");
 
     char windows_directory[INSTALL_PATH_SIZE];
-    UINT windows_length = GetWindowsDirectoryA(windows_directory, sizeof windows_directory);
-    if (windows_length == 0 || windows_length >= sizeof windows_directory)
-        windows_directory[0] = '\0';
+    read_windows_directory(windows_directory, sizeof windows_directory);
 
     load_text(IDS_PRODUCT_NAME, state->product_name, sizeof state->product_name);
     state->desktop_window = GetDesktopWindow();
@@ -196,12 +145,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
     if (icon != NULL) SetClassLongPtrA(state->main_dialog, GCLP_HICON, (LONG_PTR)icon);
     ShowWindow(state->main_dialog, SW_SHOW);
-    SetWindowTextA(state->main_dialog, INSTALL_WINDOW_TITLE);
+    SetWindowTextA(state->main_dialog, PRODUCT_WINDOW_TITLE);
 
     if (strlen(state->start_directory) == 3 && state->start_directory[1] == ':')
         state->start_directory[2] = '\0';
-    format_path(state->uninstaller_path, sizeof state->uninstaller_path, "%s\\%s remove.exe",
-                windows_directory, state->product_name);
+    // Written a second time on purpose (repoint_uninstall_string set it
+    // already): the copy below goes to this path whatever happened since.
+    format_uninstaller_path(state->uninstaller_path, sizeof state->uninstaller_path);
     copy_support_files(windows_directory);
 
     show_start_screen();

@@ -5,9 +5,10 @@
 // would not fit, a token without a value) is never used in a cut or altered
 // form: the command treats it as a failure of its own kind.
 #include "COPYFLST.h"
-#include "installer.h"
-#include "walker.h"
 #include "WINUTILS.h"
+#include "directory_policy.h"
+#include "script_host.h"
+#include "walker.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -102,10 +103,34 @@ static const char* last_component(const char* path)
     return separator != NULL ? separator + 1 : path;
 }
 
-// True for a directory that a deletion may start from: not absent, not empty
-// and not a drive or volume root. An empty path would reach the root of the
-// current drive.
-static bool deletable_directory(const char* directory)
+// A record's two arguments as expand_path gives them, each NULL when absent
+// or refused. A handler that takes both releases them together.
+struct EXPANDED_ARGUMENTS {
+    char* first;
+    char* second;
+};
+
+static EXPANDED_ARGUMENTS expand_arguments(const SCRIPT_RECORD* record)
+{
+    EXPANDED_ARGUMENTS expanded = {expand_path(record->argument1), expand_path(record->argument2)};
+    return expanded;
+}
+
+static void release_arguments(EXPANDED_ARGUMENTS* expanded)
+{
+    free(expanded->first);
+    free(expanded->second);
+}
+
+// True for a directory that a deletion may start from. Every deletion needs
+// one that is not absent, not empty and not a drive or volume root: an empty
+// path would reach the root of the current drive. A deletion that reaches
+// more than one named file (a tree removal, a wildcard pattern, a pattern
+// with descent) needs a directory the directory policy accepts as one of
+// the game's own: not the Windows directory, no special folder of the
+// system or the user and no folder above one, in any spelling. Deleting one
+// named file, such as the game's link on the Desktop, needs only the former.
+static bool deletable_directory(const char* directory, bool one_named_file)
 {
     if (directory == NULL) {
         return false;
@@ -114,13 +139,15 @@ static bool deletable_directory(const char* directory)
     while (length > 0 && (directory[length - 1] == '\\' || directory[length - 1] == '/')) {
         length--;
     }
-    if (length == 0) {
+    if (length == 0 || (length == 2 && directory[1] == ':')) {
         return false;
     }
-    if (length == 2 && directory[1] == ':') {
-        return false;
+    if (one_named_file) {
+        return true;
     }
-    return true;
+    char normalised[DIRECTORY_PATH_SIZE];
+    return judge_directory(directory, DIRECTORY_RULES_REMOVE, normalised, sizeof normalised) ==
+           DIRECTORY_ACCEPTED;
 }
 
 // ---- Copying ----------------------------------------------------------------
@@ -225,53 +252,45 @@ static void fail_unexpanded_copy(const SCRIPT_RECORD* record, const char* source
     show_error(TEXT_OPEN_FAILED, "%s %s", source == NULL ? record->argument1 : record->argument2);
 }
 
-uint16_t command_copy_files(const SCRIPT_RECORD* record)
+// The common part of CMD_COPY_FILES and CMD_COPY_TREE: expands source and
+// destination, walks the source with callback into the destination, one
+// copy buffer for all its files, and releases both. False when an argument
+// could not be expanded or a failed copy ended the walk.
+static bool copy_with(const SCRIPT_RECORD* record, WALK_CALLBACK callback)
 {
-    char* source = expand_path(record->argument1);
-    char* destination = expand_path(record->argument2);
-    uint16_t result = SCRIPT_GO_ON;
-    if (source == NULL || destination == NULL) {
-        fail_unexpanded_copy(record, source);
-        result = SCRIPT_STOP;
+    EXPANDED_ARGUMENTS paths = expand_arguments(record);
+    bool whole = false;
+    if (paths.first == NULL || paths.second == NULL) {
+        fail_unexpanded_copy(record, paths.first);
     } else {
-        copy_destination = destination;
+        copy_destination = paths.second;
         copy_buffer = (char*)malloc(COPY_BUFFER_SIZE);
-        if (!walk_tree("*.*", source, copy_file_callback, 0)) {
-            result = SCRIPT_STOP;
-        }
+        whole = walk_tree("*.*", paths.first, callback, 0);
         free(copy_buffer);
         copy_buffer = NULL;
         copy_destination = NULL;
     }
-    free(source);
-    free(destination);
-    return result;
+    release_arguments(&paths);
+    return whole;
 }
 
-uint16_t command_copy_tree(const SCRIPT_RECORD* record)
+static uint16_t command_copy_files(const SCRIPT_RECORD* record)
 {
-    char* source = expand_path(record->argument1);
-    char* destination = expand_path(record->argument2);
-    if (source == NULL || destination == NULL) {
-        fail_unexpanded_copy(record, source);
-    } else {
-        // A failed copy ends the whole tree, but not the script.
-        copy_destination = destination;
-        copy_buffer = (char*)malloc(COPY_BUFFER_SIZE);
-        walk_tree("*.*", source, copy_tree_callback, 0);
-        free(copy_buffer);
-        copy_buffer = NULL;
-        copy_destination = NULL;
-    }
-    free(source);
-    free(destination);
+    return copy_with(record, copy_file_callback) ? SCRIPT_GO_ON : SCRIPT_STOP;
+}
+
+static uint16_t command_copy_tree(const SCRIPT_RECORD* record)
+{
+    // A failed copy ends the whole tree, but not the script.
+    copy_with(record, copy_tree_callback);
     return SCRIPT_GO_ON;
 }
 
-uint16_t command_copy_file(const SCRIPT_RECORD* record)
+static uint16_t command_copy_file(const SCRIPT_RECORD* record)
 {
-    char* source = expand_path(record->argument1);
-    char* destination = expand_path(record->argument2);
+    EXPANDED_ARGUMENTS paths = expand_arguments(record);
+    const char* source = paths.first;
+    char* destination = paths.second;
     uint16_t result = SCRIPT_GO_ON;
     if (source != NULL && GetFileAttributesA(source) == FILE_ATTRIBUTE_DIRECTORY) {
         result = SCRIPT_STOP;
@@ -295,14 +314,13 @@ uint16_t command_copy_file(const SCRIPT_RECORD* record)
             CopyFileA(source, destination, FALSE);
         }
     }
-    free(source);
-    free(destination);
+    release_arguments(&paths);
     return result;
 }
 
 // ---- Directories ------------------------------------------------------------
 
-uint16_t command_make_dir(const SCRIPT_RECORD* record)
+static uint16_t command_make_dir(const SCRIPT_RECORD* record)
 {
     char* directory = expand_path(record->argument2);
     if (directory != NULL) {
@@ -313,7 +331,7 @@ uint16_t command_make_dir(const SCRIPT_RECORD* record)
     return SCRIPT_GO_ON;
 }
 
-uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record)
+static uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record)
 {
     char* directory = expand_path(record->argument1);
     if (directory != NULL) {
@@ -323,7 +341,7 @@ uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record)
     return SCRIPT_GO_ON;
 }
 
-uint16_t command_if_file_exists(const SCRIPT_RECORD* record)
+static uint16_t command_if_file_exists(const SCRIPT_RECORD* record)
 {
     char* name = expand_path(record->argument1);
     FILE* file = name != NULL ? fopen(name, "r") : NULL;
@@ -556,12 +574,12 @@ static void collect_directory_callback(const char* path, int32_t kind)
     directory_list_count++;
 }
 
-uint16_t command_remove_tree(const SCRIPT_RECORD* record)
+static uint16_t command_remove_tree(const SCRIPT_RECORD* record)
 {
     char* directory = expand_path(record->argument2);
     directory_count = 0;
     directory_list_count = 0;
-    if (!deletable_directory(directory)) {
+    if (!deletable_directory(directory, false)) {
         free(directory);
         return SCRIPT_GO_ON;
     }
@@ -620,35 +638,38 @@ uint16_t command_remove_tree(const SCRIPT_RECORD* record)
 // link: a directory that is one is passed over when the walk would descend.
 static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
 {
-    char* directory = expand_path(record->argument1);
-    char* pattern = expand_path(record->argument2);
-    if (deletable_directory(directory) && pattern != NULL && pattern[0] != '\0' && !kept_by_user(directory) &&
-        !((flags & WALK_DESCEND) && is_link(directory))) {
+    EXPANDED_ARGUMENTS arguments = expand_arguments(record);
+    const char* directory = arguments.first;
+    const char* pattern = arguments.second;
+    bool one_named_file =
+        !(flags & WALK_DESCEND) && pattern != NULL && strpbrk(pattern, "*?") == NULL;
+    if (pattern != NULL && pattern[0] != '\0' && deletable_directory(directory, one_named_file) &&
+        !kept_by_user(directory) && !((flags & WALK_DESCEND) && is_link(directory))) {
         delete_descends = (flags & WALK_DESCEND) != 0;
         delete_removes_directories = false;
         walk_tree(pattern, directory, delete_callback, flags);
     }
-    free(directory);
-    free(pattern);
+    release_arguments(&arguments);
     return SCRIPT_GO_ON;
 }
 
-uint16_t command_delete_files_tree(const SCRIPT_RECORD* record)
+static uint16_t command_delete_files_tree(const SCRIPT_RECORD* record)
 {
     return delete_files(record, WALK_DESCEND);
 }
 
-uint16_t command_delete_files(const SCRIPT_RECORD* record)
+static uint16_t command_delete_files(const SCRIPT_RECORD* record)
 {
     return delete_files(record, 0);
 }
 
 // ---- Links and small files --------------------------------------------------
 
-uint16_t command_file_link(const SCRIPT_RECORD* record)
+static uint16_t command_file_link(const SCRIPT_RECORD* record)
 {
-    char* link = expand_path(record->argument1);
-    char* target = expand_path(record->argument2);
+    EXPANDED_ARGUMENTS paths = expand_arguments(record);
+    const char* link = paths.first;
+    const char* target = paths.second;
     char* working_directory = expand_path(record->argument2);
     bool created = false;
     if (link != NULL && target != NULL && working_directory != NULL) {
@@ -665,16 +686,16 @@ uint16_t command_file_link(const SCRIPT_RECORD* record)
     if (!created) {
         show_error(TEXT_LINK_FAILED, NULL, NULL);
     }
-    free(link);
-    free(target);
+    release_arguments(&paths);
     free(working_directory);
     return created ? SCRIPT_GO_ON : SCRIPT_STOP;
 }
 
-uint16_t command_web_link(const SCRIPT_RECORD* record)
+static uint16_t command_web_link(const SCRIPT_RECORD* record)
 {
-    char* shortcut = expand_path(record->argument1);
-    char* address = expand_path(record->argument2);
+    EXPANDED_ARGUMENTS arguments = expand_arguments(record);
+    const char* shortcut = arguments.first;
+    const char* address = arguments.second;
     bool created = false;
     if (shortcut != NULL && address != NULL) {
         const char* windows = getenv("windir");
@@ -693,26 +714,24 @@ uint16_t command_web_link(const SCRIPT_RECORD* record)
     if (!created) {
         show_error(TEXT_WEBLINK_FAILED, NULL, NULL);
     }
-    free(shortcut);
-    free(address);
+    release_arguments(&arguments);
     return SCRIPT_GO_ON;
 }
 
-uint16_t command_write_path_file(const SCRIPT_RECORD* record)
+static uint16_t command_write_path_file(const SCRIPT_RECORD* record)
 {
-    char* name = expand_path(record->argument1);
-    char* text = expand_path(record->argument2);
+    EXPANDED_ARGUMENTS arguments = expand_arguments(record);
+    const char* name = arguments.first;
+    const char* text = arguments.second;
     FILE* file = (name != NULL && text != NULL) ? fopen(name, "w") : NULL;
     if (file == NULL) {
-        free(name);
-        free(text);
+        release_arguments(&arguments);
         show_error(TEXT_OPEN_FAILED, NULL, NULL);
         return SCRIPT_STOP;
     }
     fprintf(file, "%s\\", text);
     fclose(file);
-    free(name);
-    free(text);
+    release_arguments(&arguments);
     return SCRIPT_GO_ON;
 }
 
@@ -740,7 +759,7 @@ static bool next_field(const char** cursor, char* field, size_t size)
     return true;
 }
 
-uint16_t command_file_type(const SCRIPT_RECORD* record)
+static uint16_t command_file_type(const SCRIPT_RECORD* record)
 {
     const char* type_text = record->argument2;
     char extension[EXTENSION_LENGTH + 1];
@@ -787,3 +806,13 @@ uint16_t command_file_type(const SCRIPT_RECORD* record)
     free(program);
     return SCRIPT_GO_ON;
 }
+
+// ---- The handler table --------------------------------------------------------
+
+SCRIPT_HANDLER script_handlers[CMD_END] = {
+    command_make_dir,        command_copy_files,  command_copy_tree,
+    command_make_dir_quiet,  command_file_link,   command_web_link,
+    command_write_path_file, command_remove_tree, command_delete_files_tree,
+    command_if_file_exists,  command_copy_file,   command_file_type,
+    command_delete_files,
+};

@@ -1,8 +1,10 @@
 // COPYFLST: the install-script interpreter, its path tokens, special-folder
-// paths and the built-in scripts. The command handlers live in COMMANDS.cpp.
+// paths and the built-in scripts. The command handlers and their table live
+// in COMMANDS.cpp.
 #include "COPYFLST.h"
-#include "installer.h"
+#include "folder_service.h"
 #include "memory.h"
+#include "script_host.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -22,24 +24,20 @@ const SCRIPT_RECORD remove_script[] = {
     END_RECORD,
 };
 
-#define DATA_DIRECTORY(name) {CMD_MAKE_DIR, NULL, "<DST>\\data\\" name}
-#define DATA_TREE(name) {CMD_COPY_TREE, "<SRC>\\data\\" name, "<DST>\\data\\" name}
+// The game's data directories, in the order the install script makes and
+// fills them.
+#define DATA_DIRECTORIES(row)                                                      \
+    row("Anims") row("ANM") row("Bink") row("Dialogue") row("fonts") row("INK")  \
+    row("Interface") row("LCM") row("LMM") row("MCZ") row("Rand") row("Sound")   \
+    row("str") row("WMC") row("WMD") row("WSD") row("WSM")
+#define DATA_DIRECTORY(name) {CMD_MAKE_DIR, NULL, "<DST>\\data\\" name},
+#define DATA_TREE(name) {CMD_COPY_TREE, "<SRC>\\data\\" name, "<DST>\\data\\" name},
 
 const SCRIPT_RECORD install_script[] = {
     {CMD_MAKE_DIR, NULL, "<DST>"},
     {CMD_MAKE_DIR, NULL, "<DST>\\data"},
-    DATA_DIRECTORY("Anims"), DATA_DIRECTORY("ANM"), DATA_DIRECTORY("Bink"),
-    DATA_DIRECTORY("Dialogue"), DATA_DIRECTORY("fonts"), DATA_DIRECTORY("INK"),
-    DATA_DIRECTORY("Interface"), DATA_DIRECTORY("LCM"), DATA_DIRECTORY("LMM"),
-    DATA_DIRECTORY("MCZ"), DATA_DIRECTORY("Rand"), DATA_DIRECTORY("Sound"),
-    DATA_DIRECTORY("str"), DATA_DIRECTORY("WMC"), DATA_DIRECTORY("WMD"),
-    DATA_DIRECTORY("WSD"), DATA_DIRECTORY("WSM"),
-    DATA_TREE("Anims"), DATA_TREE("ANM"), DATA_TREE("Bink"),
-    DATA_TREE("Dialogue"), DATA_TREE("fonts"), DATA_TREE("INK"),
-    DATA_TREE("Interface"), DATA_TREE("LCM"), DATA_TREE("LMM"),
-    DATA_TREE("MCZ"), DATA_TREE("Rand"), DATA_TREE("Sound"),
-    DATA_TREE("str"), DATA_TREE("WMC"), DATA_TREE("WMD"),
-    DATA_TREE("WSD"), DATA_TREE("WSM"),
+    DATA_DIRECTORIES(DATA_DIRECTORY)
+    DATA_DIRECTORIES(DATA_TREE)
     {CMD_COPY_FILES, "<SRC>", "<DST>"},
     {CMD_COPY_FILES, "<SRC>\\data", "<DST>\\data"},
     {CMD_MAKE_DIR_QUIET, "<STARTMENU>", NULL},
@@ -54,14 +52,6 @@ const SCRIPT_RECORD empty_script_two[] = {END_RECORD};
 // The install script's leading directory records, which quiet_start keeps
 // off the progress bar.
 #define QUIET_RECORDS 19
-
-SCRIPT_HANDLER script_handlers[CMD_END] = {
-    command_make_dir,        command_copy_files,  command_copy_tree,
-    command_make_dir_quiet,  command_file_link,   command_web_link,
-    command_write_path_file, command_remove_tree, command_delete_files_tree,
-    command_if_file_exists,  command_copy_file,   command_file_type,
-    command_delete_files,
-};
 
 // ---- Path tokens and special folders ---------------------------------------
 
@@ -109,32 +99,15 @@ static SPECIAL_FOLDER csidl_data[] = {
 #define CSIDL_CREATE_FLAG 0x8000
 #define FOLDER_E_INVALIDARG ((HRESULT)0x80070057L)
 
-typedef HRESULT(WINAPI* FOLDER_PATH_FUNCTION)(HWND owner, int csidl, HANDLE token, DWORD flags,
-                                              LPSTR path);
-
 // The caller's paths of the current run and the run's system directory.
 static const char* script_source;
 static const char* script_destination;
 static const char* script_start_menu;
 static char* system_directory;
 
-// SHGetFolderPathA of SHFolder.dll. Start-up has loaded (and if need be
-// installed) the library already, so this only finds it again.
-static FOLDER_PATH_FUNCTION folder_path_function(void)
-{
-    HMODULE library = GetModuleHandleA("SHFolder.dll");
-    if (library == NULL) {
-        library = LoadLibraryA("SHFolder.dll");
-    }
-    if (library == NULL) {
-        return NULL;
-    }
-    return (FOLDER_PATH_FUNCTION)(void*)GetProcAddress(library, "SHGetFolderPathA");
-}
-
 void fill_folder_paths(void)
 {
-    FOLDER_PATH_FUNCTION get_folder_path = folder_path_function();
+    FOLDER_PATH_FUNCTION get_folder_path = load_folder_path_function();
     if (csidl_data[0].csidl == FOLDER_TABLE_END) {
         return;
     }
@@ -151,12 +124,15 @@ void fill_folder_paths(void)
         void* block = MEMORY_allocate(folder->path, FOLDER_PATH_SIZE, 0, "csidl_data[f].csidl_path",
                                       QBUG_FILE, __LINE__);
         if (block == NULL) {
+            // The text as the program has always shown it, misspelling included.
             script_message_box("Failed to allcoate memory for path", "Error", MB_OK);
         } else {
             folder->path = (char*)block;
             memcpy(folder->path, path, FOLDER_PATH_SIZE);
             folder->resolved = SUCCEEDED(result) && path[0] != '\0';
         }
+        // Intended: a folder service that rejects a folder id ends the whole
+        // process at once, with status 0 and without a message.
         if (result == FOLDER_E_INVALIDARG) {
             exit(0);
         }

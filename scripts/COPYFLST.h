@@ -80,23 +80,10 @@ void fill_folder_paths(void);
 // SCRIPT_SKIP_NEXT (any other value counts as SCRIPT_GO_ON).
 typedef uint16_t (*SCRIPT_HANDLER)(const SCRIPT_RECORD* record);
 
-// The interpreter's handlers, indexed by code. An entry left NULL is passed
-// over as if its command had succeeded. Tests may swap entries.
+// The interpreter's handlers, indexed by code (COMMANDS.cpp). An entry left
+// NULL is passed over as if its command had succeeded. Tests may swap
+// entries.
 extern SCRIPT_HANDLER script_handlers[CMD_END];
-
-uint16_t command_make_dir(const SCRIPT_RECORD* record);
-uint16_t command_copy_files(const SCRIPT_RECORD* record);
-uint16_t command_copy_tree(const SCRIPT_RECORD* record);
-uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record);
-uint16_t command_file_link(const SCRIPT_RECORD* record);
-uint16_t command_web_link(const SCRIPT_RECORD* record);
-uint16_t command_write_path_file(const SCRIPT_RECORD* record);
-uint16_t command_remove_tree(const SCRIPT_RECORD* record);
-uint16_t command_delete_files_tree(const SCRIPT_RECORD* record);
-uint16_t command_if_file_exists(const SCRIPT_RECORD* record);
-uint16_t command_copy_file(const SCRIPT_RECORD* record);
-uint16_t command_file_type(const SCRIPT_RECORD* record);
-uint16_t command_delete_files(const SCRIPT_RECORD* record);
 
 // What the delete commands of one run kept and could not delete. A tree the
 // user declined (No to CMD_REMOVE_TREE) is kept whole for the rest of the

@@ -3,10 +3,11 @@
 // 64-bit Program Files folder from the environment), so that it holds the
 // same for every caller whatever that caller has resolved.
 #include "directory_policy.h"
+#include "WINUTILS.h"
+#include "paths.h"
 
 #include <windows.h>
 #include <shlobj.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,8 +17,6 @@
 #define DIRECTORY_NAME_RESERVE 12
 
 static const char* const probe_files[] = {"Tarn II.exe", "tnh2main.exe", "mss32.dll"};
-
-#define SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 
 // Folders of the system and of the user. Each is refused, and so is every
 // folder above one: the game's remove script deletes the files directly in
@@ -59,18 +58,6 @@ static const SPECIAL_FOLDER special_folders[] = {
     {CSIDL_COMMON_PROGRAMS, HKEY_LOCAL_MACHINE, "Common Programs"},
 };
 
-static bool directory_format(char* buffer, size_t size, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(buffer, size, format, arguments);
-    va_end(arguments);
-    if (length < 0 || (size_t)length >= size) {
-        if (size > 0) buffer[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
 static bool is_letter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
@@ -88,8 +75,8 @@ static bool expand_long_form(char* path, size_t size) {
         DWORD length = GetLongPathNameA(head, expanded, sizeof expanded);
         if (length > 0 && length < sizeof expanded) {
             char joined[DIRECTORY_PATH_SIZE];
-            if (!directory_format(joined, sizeof joined, "%s%s", expanded, path + cut)) return false;
-            return directory_format(path, size, "%s", joined);
+            if (!format_path(joined, sizeof joined, "%s%s", expanded, path + cut)) return false;
+            return format_path(path, size, "%s", joined);
         }
         // One level up: the head loses its last component, the tail gains it.
         while (cut > 3 && path[cut - 1] != '\\') cut--;
@@ -123,14 +110,14 @@ bool normalise_directory(const char* path, char* normalised, size_t size) {
     strip_trailing(full);
     if (!expand_long_form(full, sizeof full)) return false;
     strip_trailing(full);
-    return directory_format(normalised, size, "%s", full);
+    return format_path(normalised, size, "%s", full);
 }
 
 // The folder's "Shell Folders" value into folder (MAX_PATH bytes); false
 // when it cannot be read whole.
 static bool shell_folders_value(const SPECIAL_FOLDER* special, char* folder) {
     HKEY key;
-    if (RegOpenKeyExA(special->root, SHELL_FOLDERS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(special->root, WINUTILS_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     DWORD type = 0;
     DWORD size = MAX_PATH;
     LONG result = RegQueryValueExA(key, special->value, NULL, &type, (BYTE*)folder, &size);
@@ -179,9 +166,9 @@ static bool is_special(const char* directory) {
 static bool is_windows_directory(const char* directory) {
     char windows[DIRECTORY_PATH_SIZE];
     char normalised[DIRECTORY_PATH_SIZE];
-    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
     // Unknown, it cannot be told apart: refused like the directory itself.
-    if (length == 0 || length >= sizeof windows || !normalise_directory(windows, normalised, sizeof normalised))
+    if (!read_windows_directory(windows, sizeof windows) ||
+        !normalise_directory(windows, normalised, sizeof normalised))
         return true;
     return lstrcmpiA(directory, normalised) == 0;
 }
@@ -192,7 +179,7 @@ static bool inside_setup_default(const char* directory) {
     char normalised[DIRECTORY_PATH_SIZE];
     // Unknown, nothing can be inside it; the special-folder rule still holds.
     if (SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, program_files) != S_OK ||
-        !directory_format(setup_default, sizeof setup_default, SETUP_DEFAULT_FORMAT, program_files) ||
+        !format_path(setup_default, sizeof setup_default, SETUP_DEFAULT_FORMAT, program_files) ||
         !normalise_directory(setup_default, normalised, sizeof normalised))
         return false;
     return is_inside(directory, normalised);
@@ -201,10 +188,7 @@ static bool inside_setup_default(const char* directory) {
 bool holds_installation(const char* directory) {
     for (const char* name : probe_files) {
         char path[DIRECTORY_PATH_SIZE];
-        if (!directory_format(path, sizeof path, "%s\\%s", directory, name)) return false;
-        FILE* file = fopen(path, "rb");
-        if (file == NULL) return false;
-        fclose(file);
+        if (!format_path(path, sizeof path, "%s\\%s", directory, name) || !file_opens(path)) return false;
     }
     return true;
 }
@@ -212,7 +196,7 @@ bool holds_installation(const char* directory) {
 // True when the directory holds no entry at all.
 static bool is_empty(const char* directory) {
     char pattern[DIRECTORY_PATH_SIZE];
-    if (!directory_format(pattern, sizeof pattern, "%s\\*", directory)) return false;
+    if (!format_path(pattern, sizeof pattern, "%s\\*", directory)) return false;
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -229,7 +213,7 @@ int32_t judge_directory(const char* path, uint32_t rules, char* normalised, size
     char directory[DIRECTORY_PATH_SIZE];
     if (size > 0) normalised[0] = '\0';
     if (!normalise_directory(path, directory, sizeof directory)) return DIRECTORY_NOT_VALID;
-    if (!directory_format(normalised, size, "%s", directory)) return DIRECTORY_NOT_VALID;
+    if (!format_path(normalised, size, "%s", directory)) return DIRECTORY_NOT_VALID;
 
     size_t length = strlen(directory);
     if (length <= 3 || length + DIRECTORY_NAME_RESERVE >= DIRECTORY_PATH_SIZE || is_windows_directory(directory))

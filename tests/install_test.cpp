@@ -258,7 +258,7 @@ protected:
     // Starts the installer, presses Install and waits for the path screen.
     void open_path_screen() {
         ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, &installer));
-        panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
+        panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
         ASSERT_NE(panel, (HWND)NULL) << "no panel";
         ASSERT_TRUE(wait_until([&] { return DRIVER_is_shown(panel, IDC_INSTALL_REMOVE); })) << "no start screen";
         ASSERT_TRUE(DRIVER_click(panel, IDC_INSTALL_REMOVE));
@@ -414,7 +414,7 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
         }
     }
     EXPECT_FALSE(exists(SCRATCH "\\up\\game"));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY));
     EXPECT_EQ(contents(SCRATCH "\\mine\\letter.txt"), "mine");
     for (const std::string& sentinel : sentinels) {
         EXPECT_EQ(contents(sentinel), "keep") << sentinel;
@@ -488,10 +488,10 @@ TEST_F(InstallFlow, TwoCdsTheFirstDriveWins) {
     ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\two"));
     ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT"));
     EXPECT_EQ(exit_status(), 1);
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "D:\\");
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), SCRATCH "\\two");
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallSource"), "D:\\");
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallDir"), SCRATCH "\\two");
     EXPECT_TRUE(is_directory(SCRATCH "\\two"));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY)) << "the installer never creates the entry";
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY)) << "the installer never creates the entry";
 }
 
 // No CD at first: Cancel ends the installer; OK after the CD went into E:
@@ -517,8 +517,8 @@ TEST_F(InstallFlow, NoCdThenCancelOrInsertAndOk) {
     ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT", IDOK, 60000));
     EXPECT_EQ(exit_status(), 1);
 
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "E:\\");
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), SCRATCH "\\clean");
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallSource"), "E:\\");
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallDir"), SCRATCH "\\clean");
     std::vector<std::string> files;
     list_files(MASTER_CDS "\\plain\\GAME", "", &files);
     ASSERT_GE(files.size(), 8u);
@@ -561,7 +561,7 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     Sleep(2500);
     char title[256] = "";
     DRIVER_window_title(panel, title, sizeof title);
-    EXPECT_STREQ(title, DRIVER_PANEL_TITLE);
+    EXPECT_STREQ(title, PRODUCT_WINDOW_TITLE);
     EXPECT_TRUE(DRIVER_is_shown(panel, IDC_WORKING_TEXT));
     EXPECT_FALSE(DRIVER_is_shown(panel, IDC_INSTALL_DIR));
     EXPECT_FALSE(DRIVER_is_shown(panel, IDC_OK));
@@ -607,9 +607,9 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_TRUE(exists(std::string(setup_default) + "\\data\\video\\Intro.Rra"));
 
     // Registry.
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallSource"), "D:\\");
-    EXPECT_EQ(value(FOOTPRINT_UNINSTALL_KEY, "UninstallString"), "\"" + uninstaller() + "\" remove");
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallDir"), target);
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallSource"), "D:\\");
+    EXPECT_EQ(value(PRODUCT_UNINSTALL_KEY, "UninstallString"), "\"" + uninstaller() + "\" remove");
 
     // Links: the two in the Start-menu folder and the rewritten desktop link.
     Link link;
@@ -675,7 +675,7 @@ TEST_F(InstallFlow, TheValidatedDirectoryHoldsWhileBoxesAreOpen) {
     ASSERT_NO_FATAL_FAILURE(expect_box("Please restart your machine.", "IMPORTANT"));
     EXPECT_EQ(exit_status(), 1);
 
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallDir"), target);
     EXPECT_TRUE(is_directory(target));
     EXPECT_FALSE(exists(SCRATCH)) << "a second flow made the parents of a typed directory";
     FOOTPRINT_delete_tree("F:\\Games");
@@ -708,7 +708,7 @@ TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
     EXPECT_FALSE(exists(final_name)) << "a truncated copy under the final name";
     ASSERT_TRUE(exists(partial)) << "killed too late to catch the copy";
     EXPECT_LT(file_size(partial), file_size(on_cd));
-    ASSERT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY)) << "killed after the first polling cycle";
+    ASSERT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY)) << "killed after the first polling cycle";
     std::vector<std::string> moved;
     list_files(target, "", &moved);
     DRIVER_stop(&installer);
@@ -722,6 +722,6 @@ TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
     EXPECT_EQ(exit_status(), 1);
     expect_same_file(final_name, on_cd);
     EXPECT_FALSE(exists(partial));
-    EXPECT_EQ(value(FOOTPRINT_PRODUCT_KEY, "InstallDir"), target);
+    EXPECT_EQ(value(PRODUCT_KEY, "InstallDir"), target);
     FOOTPRINT_delete_tree(target.c_str());
 }

@@ -96,7 +96,7 @@ TEST_F(Panel, StartScreensShowTheirControls) {
         SCOPED_TRACE(screen.name);
         ASSERT_TRUE(FOOTPRINT_reset());
         if (screen.registered) {
-            ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", "C:\\Games\\Tarn"));
+            ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, "InstallDir", "C:\\Games\\Tarn"));
         }
         start(screen.arguments);
         wait_for_text(IDC_EXIT, "Exit Setup");

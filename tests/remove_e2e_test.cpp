@@ -98,8 +98,8 @@ protected:
         write(desktop_link);
         write(start_menu + "\\Tarnholm Vesk.lnk");
         write(start_menu + "\\Tarnholm Website.url");
-        ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", registered));
-        ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_UNINSTALL_KEY, "UninstallString", "placeholder"));
+        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, "InstallDir", registered));
+        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_UNINSTALL_KEY, "UninstallString", "placeholder"));
     }
 
     void expect_game_in_place(const char* directory = GAME_DIR) {
@@ -107,8 +107,8 @@ protected:
             EXPECT_TRUE(exists(std::string(directory) + "\\" + file)) << file;
         EXPECT_TRUE(exists(desktop_link));
         EXPECT_TRUE(exists(start_menu + "\\Tarnholm Vesk.lnk"));
-        EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-        EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+        EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_KEY));
+        EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
     }
 
     // Expects a message box with text and caption, and returns it open.
@@ -201,8 +201,8 @@ TEST_F(RemoveFlow, YesRemovesTheGameThenItsKeysAndEndsWithStatus1) {
     EXPECT_FALSE(exists(GAME_DIR "\\data"));
     EXPECT_FALSE(exists(desktop_link));
     EXPECT_FALSE(exists(start_menu));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
 }
 
 TEST_F(RemoveFlow, NoToATreeKeepsThatTreeAndStillFinishes) {
@@ -221,8 +221,8 @@ TEST_F(RemoveFlow, NoToATreeKeepsThatTreeAndStillFinishes) {
         EXPECT_EQ(exists(std::string(GAME_DIR) + "\\" + file), in_data) << file;
     }
     EXPECT_TRUE(exists(start_menu + "\\Tarnholm Vesk.lnk"));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
     FOOTPRINT_delete_tree(start_menu.c_str());
 }
 
@@ -252,8 +252,8 @@ TEST_F(RemoveFlow, LinksInTheGameKeepWhatLiesBehindThem) {
     EXPECT_TRUE(exists(GAME_DIR "\\data\\own\\letter.txt"));
     EXPECT_FALSE(exists(GAME_DIR "\\data\\maps\\south.map"));
     EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
-    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_KEY));
+    EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
     ASSERT_TRUE(DRIVER_click(panel, IDC_EXIT));
     EXPECT_EQ(exit_status(), 0);
 }
@@ -271,16 +271,16 @@ TEST_F(RemoveFlow, AFileInUseKeepsTheKeysUntilASecondRemove) {
     EXPECT_TRUE(exists(busy_file));
     EXPECT_FALSE(exists(GAME_DIR "\\data\\maps\\deep\\cave.map"));
     EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
-    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-    EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_KEY));
+    EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
 
     // Freed, the file goes with a second Remove, and so do the keys.
     remove_answering_yes();
     answer("Uninstall complete", "Information", IDOK);
     EXPECT_EQ(exit_status(), 1);
     EXPECT_FALSE(exists(GAME_DIR "\\data"));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
 }
 
 // Starts command_line as the system's list of installed programs would.
@@ -301,10 +301,10 @@ TEST_F(RemoveFlow, UninstallEntryStartsTheUninstallerInRemoveMode) {
     ASSERT_TRUE(DRIVER_click(panel, IDC_EXIT));
     ASSERT_EQ(exit_status(), 0);
     char command[512] = "";
-    ASSERT_TRUE(FOOTPRINT_get_value(FOOTPRINT_UNINSTALL_KEY, "UninstallString", command, sizeof command));
+    ASSERT_TRUE(FOOTPRINT_get_value(PRODUCT_UNINSTALL_KEY, "UninstallString", command, sizeof command));
 
     ASSERT_TRUE(start_command(command, &installer)) << command;
-    panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
+    panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
     ASSERT_NE(panel, (HWND)NULL);
     click_remove();
     answer(ARE_YOU_SURE, QUESTION, IDYES);
@@ -315,8 +315,8 @@ TEST_F(RemoveFlow, UninstallEntryStartsTheUninstallerInRemoveMode) {
     EXPECT_EQ(exit_status(), 0);
     EXPECT_FALSE(exists(GAME_DIR "\\tnh2main.exe"));
     EXPECT_FALSE(exists(start_menu));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
 }
 
 // Puts the current user's "Programs" value back when the case ends.
@@ -366,7 +366,7 @@ TEST_F(RemoveFlow, UnusableProgramsFolderLeavesTheStartMenuAlone) {
         EXPECT_TRUE(exists("C:\\Tarnholm Vesk\\keep.txt"));
         EXPECT_TRUE(exists(start_menu + "\\Tarnholm Vesk.lnk"));
         EXPECT_FALSE(exists(GAME_DIR "\\Tarn II.exe"));
-        EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
+        EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY));
     }
     DeleteFileA("C:\\Tarnholm Vesk\\keep.txt");
     RemoveDirectoryA("C:\\Tarnholm Vesk");
@@ -434,8 +434,8 @@ TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
         SCOPED_TRACE(c.registered);
         for (const char* probe : probes) write(c.probed + "\\" + probe);
         write(std::string("C:\\") + "keep_root.txt");
-        ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", c.registered.c_str()));
-        ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_UNINSTALL_KEY, "UninstallString", "placeholder"));
+        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, "InstallDir", c.registered.c_str()));
+        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_UNINSTALL_KEY, "UninstallString", "placeholder"));
 
         start();
         click_remove();
@@ -454,8 +454,8 @@ TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
         for (const char* probe : probes) EXPECT_TRUE(exists(c.probed + "\\" + probe)) << probe;
         EXPECT_TRUE(exists("C:\\keep_root.txt"));
         EXPECT_TRUE(exists(win + "\\notepad.exe"));
-        EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_PRODUCT_KEY));
-        EXPECT_TRUE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+        EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_KEY));
+        EXPECT_TRUE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
         for (const char* probe : probes) DeleteFileA((c.probed + "\\" + probe).c_str());
         DeleteFileA("C:\\keep_root.txt");
         DRIVER_stop(&installer);

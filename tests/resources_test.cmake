@@ -1,2 +1,2 @@
 # The resource test reads the installer's resources from its own module.
-target_link_libraries(${name} PRIVATE installer_resources version comctl32)
+target_link_libraries(${name} PRIVATE version comctl32)

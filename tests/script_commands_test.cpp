@@ -424,8 +424,22 @@ TEST_F(FileType, MalformedArgumentStopsTheScriptBeforeWriting)
 
 // ---- Deleting -------------------------------------------------------------------
 
+// The links a case made. They go before its tree does: Wine lists no link
+// whose target has gone, so a tree removal that took the target first
+// would leave the link for the next run to trip over.
+static std::vector<std::string> made_links;
+
 class Deleting : public Commands {
 protected:
+    void TearDown() override
+    {
+        for (const std::string& link : made_links) {
+            FOOTPRINT_remove_link(link.c_str());
+        }
+        made_links.clear();
+        Commands::TearDown();
+    }
+
     // dst\data: files at three levels (some read-only), an empty directory,
     // a directory whose name matches "*.txt"; dst\keep.dat beside it.
     void make_installed_tree()
@@ -503,15 +517,43 @@ TEST_F(Deleting, RemoveTreeAnsweredYesRemovesEverythingDeepestFirst)
     EXPECT_LT(position(data + "\\dir.txt"), 4);
 }
 
-TEST_F(Deleting, NeverDeletesFromAnEmptyPathOrADriveRoot)
+// A shell folder by CSIDL, or with parent the folder that holds it.
+static std::string folder_path(int csidl, bool parent = false)
+{
+    char path[MAX_PATH] = "";
+    if (SHGetFolderPathA(NULL, csidl | CSIDL_FLAG_CREATE, NULL, 0, path) != S_OK) {
+        return "";
+    }
+    std::string folder = path;
+    return parent ? folder.substr(0, folder.rfind('\\')) : folder;
+}
+
+TEST_F(Deleting, NeverDeletesFromAnEmptyPathARootOrASpecialFolder)
 {
     // The current directory is the root of drive D: (a CD-ROM drive of the
     // test machine) holding one sentinel; an empty path would reach it.
+    // Special folders, folders above one and the Windows directory, in
+    // other spellings, each hold a sentinel that a wildcard would match.
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     write_file("D:\\sentinel.txt", "keep me");
     make_directory("D:\\sentinel");
     write_file("D:\\sentinel\\inner.txt", "keep me too");
+    const std::string music = folder_path(CSIDL_MYMUSIC);
+    const std::string desktop = folder_path(CSIDL_DESKTOPDIRECTORY);
+    const std::string documents = folder_path(CSIDL_PERSONAL);
+    const std::string public_folder = folder_path(CSIDL_COMMON_DOCUMENTS, true);  // holds one
+    const std::string windows = folder_path(CSIDL_WINDOWS);
+    std::vector<std::string> sentinels;
+    for (const std::string& folder : {music, desktop, documents, public_folder, windows}) {
+        ASSERT_FALSE(folder.empty());
+        sentinels.push_back(folder + "\\sentinel_special.txt");
+        write_file(sentinels.back(), "keep me");
+    }
+    const std::string desktop_dot = desktop + "\\.";
+    std::string windows_upper = windows + "\\";
+    CharUpperA(&windows_upper[0]);
+
     ASSERT_TRUE(SetCurrentDirectoryA("D:\\"));
     box_answers = {IDYES, IDYES, IDYES, IDYES};
     std::string empty;
@@ -522,13 +564,24 @@ TEST_F(Deleting, NeverDeletesFromAnEmptyPathOrADriveRoot)
                               {CMD_REMOVE_TREE, NULL, "D:"},
                               {CMD_DELETE_FILES_TREE, "D:\\\\", "*.*"},
                               {CMD_DELETE_FILES, "\\", "*.*"},
+                              {CMD_REMOVE_TREE, NULL, music.c_str()},
+                              {CMD_DELETE_FILES_TREE, desktop_dot.c_str(), "sentinel_special.txt"},
+                              {CMD_DELETE_FILES, "<CSIDL_PERSONAL>", "sentinel_*.txt"},
+                              {CMD_DELETE_FILES, public_folder.c_str(), "sentinel_special.tx?"},
+                              {CMD_DELETE_FILES, windows_upper.c_str(), "sentinel_*.txt"},
                               {CMD_END, NULL, NULL}};
     bool complete = run_script(script, NULL, empty.c_str(), menu.c_str(), 0, 0);
     SetCurrentDirectoryA(previous);
+    std::vector<std::string> kept;
+    for (const std::string& sentinel : sentinels) {
+        kept.push_back(read_file(sentinel));
+        remove_all(sentinel);
+    }
     EXPECT_TRUE(complete);
     EXPECT_TRUE(shown_boxes.empty());
     EXPECT_EQ(read_file("D:\\sentinel.txt"), "keep me");
     EXPECT_EQ(read_file("D:\\sentinel\\inner.txt"), "keep me too");
+    EXPECT_EQ(kept, std::vector<std::string>(sentinels.size(), "keep me"));
     remove_all("D:\\sentinel.txt");
     remove_all("D:\\sentinel");
 }
@@ -537,6 +590,7 @@ TEST_F(Deleting, NeverDeletesFromAnEmptyPathOrADriveRoot)
 
 static void make_link(const std::string& target, const std::string& link)
 {
+    made_links.push_back(link);
     ASSERT_TRUE(FOOTPRINT_make_link(target.c_str(), link.c_str())) << link;
 }
 

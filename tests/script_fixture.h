@@ -18,7 +18,7 @@
 #include <shlobj.h>
 
 #include "COPYFLST.h"
-#include "fake_installer.h"
+#include "fake_host.h"
 #include "footprint.h"
 
 // ---- Message boxes ------------------------------------------------------------
@@ -45,7 +45,7 @@ static inline int32_t scripted_message_box(const char* text, const char* caption
 
 static inline void reset_script_fakes(void)
 {
-    fake_installer_reset();
+    fake_host_reset();
     shown_boxes.clear();
     box_answers.clear();
     script_message_box = scripted_message_box;

@@ -105,7 +105,7 @@ TEST_F(Interpreter, HandlerResultsAndRecordCodes)
         std::vector<SCRIPT_RECORD> script = test.records;
         script.push_back({CMD_END, NULL, NULL});
         ran.clear();
-        fake_installer_reset();
+        fake_host_reset();
         EXPECT_EQ(run_script(script.data(), NULL, "C:\\dst", "C:\\menu", 0, 0), test.complete);
         EXPECT_EQ(names(), test.ran);
         EXPECT_EQ(fake_progress_steps, test.steps);
@@ -133,7 +133,7 @@ TEST_F(Interpreter, QuietStartOnTheInstallScript)
     EXPECT_EQ(ran[40].steps_before, 21);
 
     ran.clear();
-    fake_installer_reset();
+    fake_host_reset();
     EXPECT_TRUE(run_script(install_script, "D:\\src", "C:\\dst", "C:\\menu", 0, 0));
     EXPECT_EQ(fake_progress_steps, 41);
 }

@@ -96,7 +96,7 @@ TEST_F(Startup, RegisteredDirectoryGivesTheInstalledScreenWithOrWithoutItsFiles)
             if (!complete && strcmp(name, "mss32.dll") == 0) continue;
             ASSERT_TRUE(FOOTPRINT_write_file((std::string(directory) + "\\" + name).c_str(), "x"));
         }
-        ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", "C:\\Games\\Tarn\\"));
+        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, "InstallDir", "C:\\Games\\Tarn\\"));
         start();
         wait_for_text(IDC_INSTALL_REMOVE, "Remove Tarnholm");
         EXPECT_FALSE(DRIVER_is_shown(panel, IDC_PLAY));
@@ -109,12 +109,12 @@ TEST_F(Startup, RegisteredDirectoryGivesTheInstalledScreenWithOrWithoutItsFiles)
 }
 
 TEST_F(Startup, UninstallEntryIsRepointedQuotedButNeverCreated) {
-    ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_UNINSTALL_KEY, kUninstallCommand,
+    ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_UNINSTALL_KEY, kUninstallCommand,
                                     "C:\\Program Files\\VKQ\\Tarnholm Vesk\\uninst.exe"));
     start();
     wait_for_text(IDC_INSTALL_REMOVE, "Install Tarnholm");
     char value[1024] = "";
-    ASSERT_TRUE(FOOTPRINT_get_value(FOOTPRINT_UNINSTALL_KEY, kUninstallCommand, value, sizeof value));
+    ASSERT_TRUE(FOOTPRINT_get_value(PRODUCT_UNINSTALL_KEY, kUninstallCommand, value, sizeof value));
     // Quoted, so that the blanks of the path do not split the program name.
     EXPECT_EQ(std::string(value), "\"" + windows_file("Tarnholm Vesk remove.exe") + "\" remove");
     DRIVER_command(panel, IDC_EXIT);
@@ -124,7 +124,7 @@ TEST_F(Startup, UninstallEntryIsRepointedQuotedButNeverCreated) {
     ASSERT_TRUE(FOOTPRINT_reset());
     start("remove");
     wait_for_text(IDC_INSTALL_REMOVE, "Remove Tarnholm");
-    EXPECT_FALSE(FOOTPRINT_key_exists(FOOTPRINT_UNINSTALL_KEY));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
 }
 
 TEST_F(Startup, UninstallerAndDirectXLibrariesAreCopiedIntoTheWindowsDirectory) {
@@ -161,7 +161,7 @@ TEST_F(Startup, UninstallerCopyStartedInRemoveModeStillCopiesTheLibraries) {
 
     // As the uninstall entry starts it: the copy cannot overwrite itself.
     ASSERT_TRUE(DRIVER_start(copy.c_str(), "remove", DRIVER_PATCH_FOLDER, &installer));
-    panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE,
+    panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE,
                                DRIVER_TIMEOUT_MS);
     ASSERT_NE(panel, (HWND)NULL);
     wait_for_text(IDC_INSTALL_REMOVE, "Remove Tarnholm");
@@ -187,7 +187,7 @@ TEST_F(Startup, MissingFolderServiceEndsWithTheProgramFilesMessage) {
     ASSERT_NE(box, (HWND)NULL);
     EXPECT_EQ(text, "Could not find program files using SHFOLDER.EXE. Please restart your computer...");
     EXPECT_EQ(caption, "IMPORTANT");
-    EXPECT_EQ(DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE, 0), (HWND)NULL);
+    EXPECT_EQ(DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, 0), (HWND)NULL);
     DRIVER_answer(box, IDOK);
     EXPECT_EQ(exit_status(), 1);
 }

@@ -7,7 +7,9 @@
 
 #include <string>
 
-#include "INSTALL.h"
+#include "installer.h"
+#include "panel.h"
+#include "startup.h"
 #include "footprint.h"
 #include "resource.h"
 
@@ -64,7 +66,7 @@ TEST_F(Search, FirstCompleteCandidateWinsAndTheSetupDirectoryIsTheFallback) {
         make_installation(kRegistered, c.registered_complete);
         make_installation(setup_default, c.setup_complete);
         if (c.value != NULL) {
-            ASSERT_TRUE(FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", c.value));
+            ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, "InstallDir", c.value));
         }
         find_existing_installation();
         EXPECT_EQ(std::string(installer_state.install_dir), c.expected);

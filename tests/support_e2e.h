@@ -40,7 +40,7 @@ protected:
     // waits for its panel.
     void start(const char* arguments = NULL, const char* directory = DRIVER_PATCH_FOLDER) {
         ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, arguments, directory, &installer));
-        panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE,
+        panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE,
                                    DRIVER_TIMEOUT_MS);
         ASSERT_NE(panel, (HWND)NULL) << "no panel";
     }

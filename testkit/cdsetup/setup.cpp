@@ -23,11 +23,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "directory_policy.h"
+#include "product.h"
+
 #define SETUP_MAX_FILES 8192
 
-static const char UNINSTALL_KEY[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{3C9A51E2-5B7D-4F08-9E61-2D4B7A0C8F35}";
 
 static char g_files[SETUP_MAX_FILES][MAX_PATH];  // relative to GAME\, in walk order
 static int g_file_count;
@@ -143,7 +143,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 2;
     }
     char destination[MAX_PATH];
-    snprintf(destination, sizeof destination, "%s\\VKQ\\Tarnholm Vesk", program_files);
+    snprintf(destination, sizeof destination, SETUP_DEFAULT_FORMAT, program_files);
     char probe[MAX_PATH + 2];
     snprintf(probe, sizeof probe, "%s\\", destination);
     make_parents(probe);
@@ -152,7 +152,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         char programs[MAX_PATH];
         char folder[MAX_PATH];
         if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, NULL, 0, programs) == S_OK) {
-            snprintf(folder, sizeof folder, "%s\\Tarnholm Vesk", programs);
+            snprintf(folder, sizeof folder, "%s\\" PRODUCT_NAME, programs);
             CreateDirectoryA(folder, NULL);
             log_line("start menu folder %s", folder);
         }
@@ -186,12 +186,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     if (ini_int(ini, "Uninstall", 1)) {
         HKEY key;
-        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
+        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
             char command[MAX_PATH + 16];
             snprintf(command, sizeof command, "\"%s\\uninst.exe\" /tarnholm", destination);
-            RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE*)command,
+            RegSetValueExA(key, PRODUCT_UNINSTALL_STRING, 0, REG_SZ, (const BYTE*)command,
                            (DWORD)strlen(command) + 1);
-            static const char display[] = "Tarnholm Vesk";
+            static const char display[] = PRODUCT_NAME;
             RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)display, sizeof display);
             RegCloseKey(key);
             log_line("uninstall entry %s", command);

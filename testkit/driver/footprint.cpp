@@ -1,6 +1,8 @@
 // FOOTPRINT: set-up, read-back and wiping of the installer's traces.
 #include "footprint.h"
 
+#include "directory_policy.h"
+
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -15,7 +17,7 @@ bool FOOTPRINT_folder(int csidl, char* path) {
 bool FOOTPRINT_setup_default_directory(char* path) {
     char base[MAX_PATH];
     if (!FOOTPRINT_folder(CSIDL_PROGRAM_FILES, base)) return false;
-    return snprintf(path, MAX_PATH, "%s\\VKQ\\Tarnholm Vesk", base) < MAX_PATH;
+    return snprintf(path, MAX_PATH, SETUP_DEFAULT_FORMAT, base) < MAX_PATH;
 }
 
 bool FOOTPRINT_windows_directory(char* path) {
@@ -204,16 +206,15 @@ static bool delete_key(const char* key) {
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
-static bool delete_file(const char* directory, const char* name) {
-    char path[MAX_PATH * 2];
-    snprintf(path, sizeof path, "%s\\%s", directory, name);
+// Deletes one file, read-only or not; a missing file counts as deleted.
+static bool delete_file(const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool FOOTPRINT_reset(void) {
-    bool ok = delete_key("software\\brisvane studios");
-    ok = delete_key(FOOTPRINT_UNINSTALL_KEY) && ok;
+    bool ok = delete_key(PRODUCT_KEY_PARENT);
+    ok = delete_key(PRODUCT_UNINSTALL_KEY) && ok;
     char path[MAX_PATH * 2];
     if (FOOTPRINT_setup_default_directory(path)) {
         ok = FOOTPRINT_delete_tree(path) && ok;
@@ -223,15 +224,20 @@ bool FOOTPRINT_reset(void) {
     }
     char folder[MAX_PATH];
     if (FOOTPRINT_folder(CSIDL_PROGRAMS, folder)) {
-        snprintf(path, sizeof path, "%s\\%s", folder, FOOTPRINT_PRODUCT);
+        snprintf(path, sizeof path, "%s\\%s", folder, PRODUCT_NAME);
         ok = FOOTPRINT_delete_tree(path) && ok;
     }
-    if (FOOTPRINT_folder(CSIDL_DESKTOPDIRECTORY, folder))
-        ok = delete_file(folder, FOOTPRINT_PRODUCT ".lnk") && ok;
+    if (FOOTPRINT_folder(CSIDL_DESKTOPDIRECTORY, folder)) {
+        snprintf(path, sizeof path, "%s\\" PRODUCT_GAME_LINK, folder);
+        ok = delete_file(path) && ok;
+    }
     if (FOOTPRINT_windows_directory(folder)) {
-        ok = delete_file(folder, FOOTPRINT_PRODUCT " remove.exe") && ok;
-        ok = delete_file(folder, "dsetup.dll") && ok;
-        ok = delete_file(folder, "dsetup32.dll") && ok;
+        snprintf(path, sizeof path, PRODUCT_UNINSTALLER_FORMAT, folder, PRODUCT_NAME);
+        ok = delete_file(path) && ok;
+        snprintf(path, sizeof path, "%s\\dsetup.dll", folder);
+        ok = delete_file(path) && ok;
+        snprintf(path, sizeof path, "%s\\dsetup32.dll", folder);
+        ok = delete_file(path) && ok;
     }
     return ok;
 }

@@ -6,10 +6,7 @@
 
 #include <stdint.h>
 
-#define FOOTPRINT_PRODUCT_KEY "software\\brisvane studios\\tarnholm 2"
-#define FOOTPRINT_UNINSTALL_KEY \
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3C9A51E2-5B7D-4F08-9E61-2D4B7A0C8F35}"
-#define FOOTPRINT_PRODUCT "Tarnholm Vesk"
+#include "product.h"
 
 // Removes the installer's whole footprint: the product key, the uninstall
 // entry, the setup default directory, the Start-menu folder, the desktop

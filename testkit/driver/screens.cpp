@@ -48,7 +48,7 @@ static bool walk(const char* arguments, const char* button_text, const char* fol
         fprintf(stderr, "screens: cannot start %s\n", DRIVER_INSTALLER);
         return false;
     }
-    HWND panel = DRIVER_wait_window(installer.information.dwProcessId, DRIVER_PANEL_TITLE,
+    HWND panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE,
                                     DRIVER_TIMEOUT_MS);
     bool ok = panel != NULL && wait_for_text(panel, IDC_INSTALL_REMOVE, button_text) &&
               save(panel, folder, name);
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     FOOTPRINT_reset();
     bool ok = walk(NULL, "Install Tarnholm", folder, "1-not-installed", "2-path");
     FOOTPRINT_reset();
-    ok = FOOTPRINT_set_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", "C:\\Games\\Tarnholm Vesk") &&
+    ok = FOOTPRINT_set_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR, "C:\\Games\\Tarnholm Vesk") &&
          walk(NULL, "Remove Tarnholm", folder, "3-installed", NULL) && ok;
     FOOTPRINT_reset();
     ok = walk("remove", "Remove Tarnholm", folder, "4-remove", NULL) && ok;

@@ -69,13 +69,13 @@ static int uninstall(bool by_hand) {
     char windows[MAX_PATH];
     char program[MAX_PATH + 32];
     GetWindowsDirectoryA(windows, sizeof windows);
-    snprintf(program, sizeof program, "%s\\" FOOTPRINT_PRODUCT " remove.exe", windows);
+    snprintf(program, sizeof program, PRODUCT_UNINSTALLER_FORMAT, windows, PRODUCT_NAME);
     DRIVER_PROCESS uninstaller;
     if (!DRIVER_start(program, "remove", windows, &uninstaller)) {
         printf("error: cannot start %s; install first\n", program);
         return 1;
     }
-    HWND panel = DRIVER_wait_window(uninstaller.information.dwProcessId, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
+    HWND panel = DRIVER_wait_window(uninstaller.information.dwProcessId, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
     if (panel == NULL) {
         printf("error: no panel\n");
         DRIVER_stop(&uninstaller);
@@ -115,7 +115,7 @@ static int reset(void) {
     char directory[MAX_PATH];
     bool ok = true;
     // The registered directory of an earlier demo, then its usual place.
-    if (FOOTPRINT_get_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", directory, sizeof directory))
+    if (FOOTPRINT_get_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR, directory, sizeof directory))
         ok = FOOTPRINT_delete_tree(directory) && ok;
     if (suggested_directory(directory)) ok = FOOTPRINT_delete_tree(directory) && ok;
     ok = FOOTPRINT_reset() && ok;
@@ -135,19 +135,19 @@ static void print_link(const char* folder_path, const char* name) {
 }
 
 static int landed(void) {
-    printf("== registry: HKLM\\%s\n", FOOTPRINT_PRODUCT_KEY);
-    print_value(FOOTPRINT_PRODUCT_KEY, "InstallDir");
-    print_value(FOOTPRINT_PRODUCT_KEY, "InstallSource");
+    printf("== registry: HKLM\\%s\n", PRODUCT_KEY);
+    print_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR);
+    print_value(PRODUCT_KEY, PRODUCT_INSTALL_SOURCE);
     printf("== registry: the uninstall entry\n");
-    print_value(FOOTPRINT_UNINSTALL_KEY, "UninstallString");
+    print_value(PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING);
     char folder[MAX_PATH];
     if (FOOTPRINT_folder(CSIDL_PROGRAMS, folder)) {
-        print_link(folder, FOOTPRINT_PRODUCT "\\" FOOTPRINT_PRODUCT ".lnk");
-        print_link(folder, FOOTPRINT_PRODUCT "\\Uninstall " FOOTPRINT_PRODUCT ".lnk");
+        print_link(folder, PRODUCT_NAME "\\" PRODUCT_GAME_LINK);
+        print_link(folder, PRODUCT_NAME "\\" PRODUCT_UNINSTALL_LINK);
     }
-    if (FOOTPRINT_folder(CSIDL_DESKTOPDIRECTORY, folder)) print_link(folder, FOOTPRINT_PRODUCT ".lnk");
+    if (FOOTPRINT_folder(CSIDL_DESKTOPDIRECTORY, folder)) print_link(folder, PRODUCT_GAME_LINK);
     char directory[MAX_PATH];
-    if (FOOTPRINT_get_value(FOOTPRINT_PRODUCT_KEY, "InstallDir", directory, sizeof directory))
+    if (FOOTPRINT_get_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR, directory, sizeof directory))
         printf("files: %s\n", directory);
     if (FOOTPRINT_setup_default_directory(directory)) printf("left: %s\n", directory);
     return 0;
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     DWORD id = installer.information.dwProcessId;
-    HWND panel = DRIVER_wait_window(id, DRIVER_PANEL_TITLE, DRIVER_TIMEOUT_MS);
+    HWND panel = DRIVER_wait_window(id, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
     if (panel == NULL) {
         printf("error: no panel\n");
         DRIVER_stop(&installer);

@@ -1,7 +1,7 @@
-// The installer's text lookup and status report, without a panel: texts come
-// from a copy of the string-table entries that the install scripts use.
-#include "fake_installer.h"
-#include "installer.h"
+// The scripts' host without a panel: texts come from a copy of the
+// string-table entries that the install scripts use.
+#include "fake_host.h"
+#include "script_host.h"
 
 #include <stdio.h>
 
@@ -51,7 +51,7 @@ void update_status(const char* text)
     }
 }
 
-void fake_installer_reset(void)
+void fake_host_reset(void)
 {
     fake_status_texts.clear();
     fake_progress_steps = 0;

@@ -8,42 +8,34 @@
 // refuses (a drive root, the Windows directory, a special folder or one
 // above it, in any spelling) stops the flow before anything is deleted, and
 // an unknown Start-menu folder is left out of the run.
-#include "INSTALL.h"
-#include "install_flow.h"
+#include "remove_flow.h"
 
 #include "COPYFLST.h"
 #include "WINUTILS.h"
 #include "directory_policy.h"
+#include "installer.h"
+#include "panel.h"
+#include "product.h"
+#include "registration.h"
 #include "resource.h"
 
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
 
-#define REMOVE_PRODUCT_PARENT_KEY "software\\brisvane studios"
-#define REMOVE_PRODUCT_SUBKEY "tarnholm 2"
-#define REMOVE_UNINSTALL_PARENT_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-#define REMOVE_UNINSTALL_SUBKEY "{3C9A51E2-5B7D-4F08-9E61-2D4B7A0C8F35}"
-#define REMOVE_REFUSED_FORMAT \
-    "The game cannot be removed from \"%s\": that is not a directory of its own. Nothing was removed."
-
-static int remove_message_box(uint32_t text_id, uint32_t caption_id, UINT type) {
-    char text[INSTALL_PATH_SIZE];
-    char caption[INSTALL_PATH_SIZE];
-    load_text(text_id, text, sizeof text);
-    load_text(caption_id, caption, sizeof caption);
-    return MessageBoxA(installer_state.main_dialog, text, caption, type);
-}
+#define REMOVE_REFUSED_FORMAT                                                       \
+    "The game cannot be removed from \"%s\": that is not a directory of its own. " \
+    "Nothing was removed."
 
 // The game's Start-menu folder ("<Programs>\<product>") in programs_folder,
 // or NULL when the Programs folder cannot be read or the folder does not
 // fit: the script then leaves the Start menu alone.
-static const char* game_start_menu_folder(const char* key_error, const char* error) {
+static const char* game_start_menu_folder(const char* key_error) {
     if (!read_programs_folder()) {
         installer_state.programs_folder[0] = '\0';
         char text[INSTALL_PATH_SIZE + 2];
         snprintf(text, sizeof text, "%s!1", key_error);
-        MessageBoxA(installer_state.main_dialog, text, error, MB_OK);
+        show_box(text, IDS_ERROR, MB_OK);
         return NULL;
     }
     char folder[INSTALL_PATH_SIZE];
@@ -67,43 +59,39 @@ static const char* game_start_menu_folder(const char* key_error, const char* err
 // many and the first of them. True when there were such files: the keys then
 // stay, so that the uninstall can run again. What the user kept by answering
 // No is not among them.
-static bool report_failed_deletions(const char* error) {
+static bool report_failed_deletions(void) {
     const char* first = NULL;
     uint32_t failed = script_failed_deletions(&first);
     if (failed == 0) return false;
     char text[REMOVE_FAILED_TEXT_SIZE];
     snprintf(text, sizeof text, REMOVE_FAILED_FORMAT, (unsigned long)failed, first);
-    MessageBoxA(installer_state.main_dialog, text, error, MB_OK);
+    show_box(text, IDS_ERROR, MB_OK);
     return true;
 }
 
 void remove_installation(void) {
-    if (remove_message_box(IDS_ARE_YOU_SURE, IDS_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (show_text_box(IDS_ARE_YOU_SURE, IDS_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
 
     // Judged by what it names; the script then runs on that same form.
     char normalised[INSTALL_PATH_SIZE];
-    if (judge_directory(installer_state.install_dir, DIRECTORY_RULES_REMOVE, normalised, sizeof normalised) !=
-        DIRECTORY_ACCEPTED) {
+    if (judge_directory(installer_state.install_dir, DIRECTORY_RULES_REMOVE, normalised,
+                        sizeof normalised) != DIRECTORY_ACCEPTED) {
         char text[INSTALL_PATH_SIZE + sizeof REMOVE_REFUSED_FORMAT];
-        char caption[INSTALL_PATH_SIZE];
         snprintf(text, sizeof text, REMOVE_REFUSED_FORMAT, installer_state.install_dir);
-        load_text(IDS_ERROR, caption, sizeof caption);
-        MessageBoxA(installer_state.main_dialog, text, caption, MB_OK | MB_ICONSTOP);
+        show_box(text, IDS_ERROR, MB_OK | MB_ICONSTOP);
         return;
     }
     memcpy(installer_state.install_dir, normalised, strlen(normalised) + 1);
 
     char removing[INSTALL_PATH_SIZE];
     char key_error[INSTALL_PATH_SIZE];
-    char error[INSTALL_PATH_SIZE];
     load_text(IDS_REMOVING, removing, sizeof removing);
     load_text(IDS_ERROR_OPENING_KEY, key_error, sizeof key_error);
-    load_text(IDS_ERROR, error, sizeof error);
 
     show_working_screen();
-    SetDlgItemTextA(installer_state.main_dialog, IDC_WORKING_TEXT, removing);
+    set_working_text(removing);
 
-    const char* start_menu = game_start_menu_folder(key_error, error);
+    const char* start_menu = game_start_menu_folder(key_error);
 
     // Ten units a record; every record steps the bar by its default 10.
     HWND bar = GetDlgItem(installer_state.main_dialog, IDC_PROGRESS);
@@ -114,15 +102,15 @@ void remove_installation(void) {
         show_installed_screen();
         return;
     }
-    if (report_failed_deletions(error)) {
+    if (report_failed_deletions()) {
         // In remove mode the panel ends the program all the same.
         if (!installer_state.remove_mode) show_installed_screen();
         return;
     }
 
-    WINUTILS_clear_registry_entry(2, REMOVE_PRODUCT_PARENT_KEY, REMOVE_PRODUCT_SUBKEY, NULL);
-    WINUTILS_clear_registry_entry(2, REMOVE_UNINSTALL_PARENT_KEY, REMOVE_UNINSTALL_SUBKEY, NULL);
-    remove_message_box(IDS_UNINSTALL_COMPLETE, IDS_INFORMATION, MB_OK);
+    WINUTILS_clear_registry_entry(2, PRODUCT_KEY_PARENT, PRODUCT_KEY_SUBKEY, NULL);
+    WINUTILS_clear_registry_entry(2, PRODUCT_UNINSTALL_PARENT, PRODUCT_UNINSTALL_SUBKEY, NULL);
+    show_text_box(IDS_UNINSTALL_COMPLETE, IDS_INFORMATION, MB_OK);
 
     // In remove mode the panel ends the program through the main loop.
     if (!installer_state.remove_mode) ExitProcess(1);

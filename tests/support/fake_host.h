@@ -1,8 +1,8 @@
-// Stand-ins for the installer's load_text and update_status, for tests of
-// code that reports through them (the install scripts). They record what
-// would have reached the panel's status line and progress bar.
-#ifndef FAKE_INSTALLER_H
-#define FAKE_INSTALLER_H
+// A host for the install scripts in tests: load_text and update_status of
+// script_host.h without a panel. It records what would have reached the
+// status line and the progress bar.
+#ifndef FAKE_HOST_H
+#define FAKE_HOST_H
 
 #include <stdint.h>
 #include <string>
@@ -17,6 +17,6 @@ extern int32_t fake_progress_steps;
 extern void (*fake_status_hook)(const char* text);
 
 // Forgets what was recorded and the hook.
-void fake_installer_reset(void);
+void fake_host_reset(void);
 
 #endif
