@@ -45,6 +45,7 @@ static void apply_screen(const ScreenCell* cells, size_t count) {
 }
 
 void show_not_installed_screen(void) {
+    // clang-format off: one row per control
     static const ScreenCell cells[] = {
         {IDC_PLAY, IDS_PLAY, 1, 0},
         {IDC_INSTALL_REMOVE, IDS_INSTALL, 1, 1},
@@ -59,10 +60,12 @@ void show_not_installed_screen(void) {
         {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 0, NOT_TOUCHED},
     };
+    // clang-format on
     apply_screen(cells, sizeof cells / sizeof cells[0]);
 }
 
 void show_installed_screen(void) {
+    // clang-format off: one row per control
     static const ScreenCell cells[] = {
         {IDC_PLAY, IDS_PLAY, 0, 1},
         {IDC_INSTALL_REMOVE, IDS_REMOVE, 1, NOT_TOUCHED},
@@ -77,10 +80,12 @@ void show_installed_screen(void) {
         {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 0, NOT_TOUCHED},
     };
+    // clang-format on
     apply_screen(cells, sizeof cells / sizeof cells[0]);
 }
 
 void show_remove_screen(void) {
+    // clang-format off: one row per control
     static const ScreenCell cells[] = {
         {IDC_PLAY, IDS_PLAY, 1, 0},
         {IDC_INSTALL_REMOVE, IDS_REMOVE, 1, NOT_TOUCHED},
@@ -94,6 +99,7 @@ void show_remove_screen(void) {
         {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 0, NOT_TOUCHED},
     };
+    // clang-format on
     apply_screen(cells, sizeof cells / sizeof cells[0]);
 }
 
@@ -104,6 +110,7 @@ void show_path_screen(void) {
     // fit leaves the field empty, which Ok refuses.
     format_path(installer_state.install_dir, sizeof installer_state.install_dir, "%s\\%s",
                 installer_state.default_base_folder, name);
+    // clang-format off: one row per control
     static const ScreenCell cells[] = {
         {IDC_PLAY, 0, 0, NOT_TOUCHED},
         {IDC_INSTALL_REMOVE, 0, 0, NOT_TOUCHED},
@@ -117,12 +124,14 @@ void show_path_screen(void) {
         {IDC_WORKING_TEXT, 0, 0, NOT_TOUCHED},
         {IDC_STATUS, 0, 0, NOT_TOUCHED},
     };
+    // clang-format on
     apply_screen(cells, sizeof cells / sizeof cells[0]);
     // The edit control's change notification copies the text back.
     SetDlgItemTextA(installer_state.main_dialog, IDC_INSTALL_DIR, installer_state.install_dir);
 }
 
 void show_working_screen(void) {
+    // clang-format off: one row per control
     static const ScreenCell cells[] = {
         {IDC_PLAY, 0, 0, NOT_TOUCHED},
         {IDC_INSTALL_REMOVE, 0, 0, NOT_TOUCHED},
@@ -135,6 +144,7 @@ void show_working_screen(void) {
         {IDC_STATUS, 0, 0, NOT_TOUCHED},
         {IDC_PROGRESS, 0, 1, NOT_TOUCHED},
     };
+    // clang-format on
     apply_screen(cells, sizeof cells / sizeof cells[0]);
 }
 
