@@ -20,8 +20,7 @@
 #include "COPYFLST.h"
 #include "memory.h"
 
-static int32_t answer_yes(const char* text, const char* caption, uint32_t type)
-{
+static int32_t answer_yes(const char* text, const char* caption, uint32_t type) {
     (void)caption;
     if ((type & MB_TYPEMASK) != MB_YESNO) {
         fprintf(stderr, "copytree_bench: %s\n", text);  // a copy failed
@@ -33,8 +32,7 @@ static int32_t answer_yes(const char* text, const char* caption, uint32_t type)
 // About 2,000 files and 300 MB in 20 directories of 4 subdirectories each:
 // nine in ten files small (1 to 64 KB), most of the rest 128 KB to 1.25 MB,
 // one in a hundred 4 to 8 MB.
-static int generate(const char* root)
-{
+static int generate(const char* root) {
     const int32_t files = 2000;
     uint32_t state = 2463534242u;
     auto next = [&state]() {
@@ -60,9 +58,9 @@ static int generate(const char* root)
             CreateDirectoryA(path, NULL);
         }
         uint32_t kind = file % 100;
-        uint32_t size = kind < 90 ? 1024 + next() % (63 * 1024)
-                      : kind < 99 ? 128 * 1024 + next() % (1152 * 1024)
-                                  : 4 * 1024 * 1024 + next() % (4 * 1024 * 1024);
+        uint32_t size = kind < 90   ? 1024 + next() % (63 * 1024)
+                        : kind < 99 ? 128 * 1024 + next() % (1152 * 1024)
+                                    : 4 * 1024 * 1024 + next() % (4 * 1024 * 1024);
         size_t length = strlen(path);
         snprintf(path + length, sizeof path - length, "\\file%04d.dat", (int)file);
         FILE* out = fopen(path, "wb");
@@ -71,7 +69,8 @@ static int generate(const char* root)
             return 1;
         }
         for (uint32_t written = 0; written < size;) {
-            uint32_t chunk = size - written < sizeof block ? size - written : (uint32_t)sizeof block;
+            uint32_t chunk =
+                size - written < sizeof block ? size - written : (uint32_t)sizeof block;
             uint32_t offset = next() % 4096;
             if (chunk > sizeof block - offset) {
                 chunk = (uint32_t)sizeof block - offset;
@@ -86,8 +85,7 @@ static int generate(const char* root)
     return 0;
 }
 
-static double seconds_since(LARGE_INTEGER start)
-{
+static double seconds_since(LARGE_INTEGER start) {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
@@ -97,8 +95,7 @@ static double seconds_since(LARGE_INTEGER start)
 // Runs script with destination as "<DST>" (and as "<STARTMENU>" when
 // with_start_menu) and prints the time of the run alone.
 static int run_timed(const SCRIPT_RECORD* script, const char* source, const char* destination,
-                     bool with_start_menu)
-{
+                     bool with_start_menu) {
     char source_path[MAX_PATH] = "";
     char destination_path[MAX_PATH] = "";
     if (source != NULL) {
@@ -117,24 +114,26 @@ static int run_timed(const SCRIPT_RECORD* script, const char* source, const char
     return complete ? 0 : 1;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "generate") == 0) {
         return generate(argv[2]);
     }
     if (argc == 4 && strcmp(argv[1], "copy") == 0) {
-        static const SCRIPT_RECORD copy[] = {{CMD_COPY_TREE, "<SRC>", "<DST>"}, {CMD_END, NULL, NULL}};
+        static const SCRIPT_RECORD copy[] = {{CMD_COPY_TREE, "<SRC>", "<DST>"},
+                                             {CMD_END, NULL, NULL}};
         CreateDirectoryA(argv[3], NULL);
         return run_timed(copy, argv[2], argv[3], true);
     }
     if (argc == 3 && strcmp(argv[1], "remove") == 0) {
-        static const SCRIPT_RECORD remove[] = {{CMD_REMOVE_TREE, NULL, "<DST>"}, {CMD_END, NULL, NULL}};
+        static const SCRIPT_RECORD remove[] = {{CMD_REMOVE_TREE, NULL, "<DST>"},
+                                               {CMD_END, NULL, NULL}};
         return run_timed(remove, NULL, argv[2], true);
     }
     if (argc == 3 && strcmp(argv[1], "uninstall") == 0) {
         // No Start-menu folder: the script leaves that record out.
         return run_timed(remove_script, NULL, argv[2], false);
     }
-    fprintf(stderr, "usage: copytree_bench generate DIR | copy SRC DST | remove DIR | uninstall DIR\n");
+    fprintf(stderr,
+            "usage: copytree_bench generate DIR | copy SRC DST | remove DIR | uninstall DIR\n");
     return 2;
 }

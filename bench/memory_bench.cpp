@@ -15,11 +15,10 @@
 namespace {
 
 const int32_t SIZES[] = {16, 64, 256, 1024, 4096, 16384, 65536};
-const int PAIRS = 2000;    // pairs per timed run: short, so most runs see no interruption
-const int ROUNDS = 100;    // timed runs per figure; the fastest counts
+const int PAIRS = 2000;  // pairs per timed run: short, so most runs see no interruption
+const int ROUNDS = 100;  // timed runs per figure; the fastest counts
 
-double bench_now(void)
-{
+double bench_now(void) {
     static LARGE_INTEGER frequency;
     if (frequency.QuadPart == 0) {
         QueryPerformanceFrequency(&frequency);
@@ -32,8 +31,7 @@ double bench_now(void)
 // Keeps the compiler from pairing malloc with free and dropping both.
 void* volatile bench_sink;
 
-double bench_plain(int32_t size)
-{
+double bench_plain(int32_t size) {
     double start = bench_now();
     for (int i = 0; i < PAIRS; i++) {
         char* block = (char*)malloc((size_t)size);
@@ -44,8 +42,7 @@ double bench_plain(int32_t size)
     return bench_now() - start;
 }
 
-double bench_tracked(int32_t size)
-{
+double bench_tracked(int32_t size) {
     double start = bench_now();
     for (int i = 0; i < PAIRS; i++) {
         char* block = (char*)MEMORY_allocate(NULL, size, 0, "bench", QBUG_FILE, __LINE__);
@@ -58,8 +55,7 @@ double bench_tracked(int32_t size)
 
 }  // namespace
 
-int main(void)
-{
+int main(void) {
     const uint8_t levels[] = {1, 0};
     for (uint8_t level : levels) {
         MEMORY_set_check_level(level);
@@ -81,7 +77,8 @@ int main(void)
             log_sum += log(ratio);
             printf("memory_level%d_%dB: %.2f\n", (int)level, (int)size, ratio);
         }
-        printf("memory_level%d: %.2f\n", (int)level, exp(log_sum / (double)(sizeof(SIZES) / sizeof(SIZES[0]))));
+        printf("memory_level%d: %.2f\n", (int)level,
+               exp(log_sum / (double)(sizeof(SIZES) / sizeof(SIZES[0]))));
         MEMORY_deinitialise();
     }
     return 0;

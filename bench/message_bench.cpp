@@ -129,7 +129,8 @@ int main(void) {
     printf("message_lookup_every_id_vs_fread: %.2f\n", per_id_large * large / fread_time);
     printf("message_lookup_per_id_100000_vs_10000: %.2f\n", per_id_large / per_id_medium);
     printf("message_lookup_per_id_100000_vs_1000: %.2f\n", per_id_large / per_id_small);
-    printf("message_lookup_per_id_in_table_order_100000_vs_1000: %.2f\n", in_order_large / in_order_small);
+    printf("message_lookup_per_id_in_table_order_100000_vs_1000: %.2f\n",
+           in_order_large / in_order_small);
     printf("message_fread_ms: %.2f\n", fread_time * 1000);
     printf("message_lookup_per_id_ns: %.1f\n", per_id_large * 1e9);
 

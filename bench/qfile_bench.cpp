@@ -43,8 +43,10 @@ static void remove_tree(const char* path) {
             if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
             char child[MAX_PATH];
             snprintf(child, sizeof child, "%s\\%s", path, entry.cFileName);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
-            else DeleteFileA(child);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_tree(child);
+            else
+                DeleteFileA(child);
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
@@ -59,7 +61,8 @@ static bool make_structure(void) {
         if (!CreateDirectoryA(path, NULL)) return false;
         for (int f = 0; f < FILES_PER_DIRECTORY; f++) {
             snprintf(path, sizeof path, "%s\\d%02d\\f%04d.dat", ROOT, d, f);
-            HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+            HANDLE file =
+                CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
             if (file == INVALID_HANDLE_VALUE) return false;
             CloseHandle(file);
         }
@@ -77,7 +80,8 @@ static double resolve_all(int32_t use_tree) {
     for (int i = 0; i < LOOK_UPS; i++) {
         seed = seed * 1103515245u + 12345u;
         uint32_t pick = (seed >> 8) % (DIRECTORIES * FILES_PER_DIRECTORY);
-        snprintf(name, sizeof name, "d%02u\\f%04u", pick / FILES_PER_DIRECTORY, pick % FILES_PER_DIRECTORY);
+        snprintf(name, sizeof name, "d%02u\\f%04u", pick / FILES_PER_DIRECTORY,
+                 pick % FILES_PER_DIRECTORY);
         if (QFILE_make_full_path(name) == NULL) return -1.0;
     }
     return now_seconds() - start;
@@ -110,9 +114,7 @@ static bool bench_resolution(void) {
 }
 
 static int progress_calls;
-static void count_progress(void) {
-    progress_calls++;
-}
+static void count_progress(void) { progress_calls++; }
 
 static bool bench_read(void) {
     char path[MAX_PATH];
@@ -156,7 +158,8 @@ static bool bench_read(void) {
         start = now_seconds();
         ok = ok && QFILE_read_file(path, buffer, 0);
         elapsed = now_seconds() - start;
-        ok = ok && progress_calls == (int)((BIG_FILE_SIZE + QFILE_DEFAULT_CHUNK_SIZE - 1) / QFILE_DEFAULT_CHUNK_SIZE);
+        ok = ok && progress_calls == (int)((BIG_FILE_SIZE + QFILE_DEFAULT_CHUNK_SIZE - 1) /
+                                           QFILE_DEFAULT_CHUNK_SIZE);
         QFILE_deinitialise();
         if (round > 0 && elapsed < in_chunks) in_chunks = elapsed;
     }

@@ -43,14 +43,17 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: relocate_bench.exe TARGET\n");
         return 2;
     }
-    if (SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, installer_state.program_files_folder) != S_OK) return 2;
+    if (SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0,
+                         installer_state.program_files_folder) != S_OK)
+        return 2;
     // As start-up leaves it: the pass repoints the uninstall entry now and then.
     snprintf(installer_state.product_name, sizeof installer_state.product_name, "%s", PRODUCT_NAME);
     char setup_default[MAX_PATH];
     if (!setup_default_directory(setup_default, sizeof setup_default, false)) return 2;
     int before = count_files(setup_default);
     make_directory_path(argv[1]);
-    snprintf(installer_state.relocation_target, sizeof installer_state.relocation_target, "%s", argv[1]);
+    snprintf(installer_state.relocation_target, sizeof installer_state.relocation_target, "%s",
+             argv[1]);
     installer_state.relocation_final_pass = false;
 
     LARGE_INTEGER frequency, start, end;
@@ -62,7 +65,8 @@ int main(int argc, char** argv) {
     int left = count_files(setup_default);
     int moved = count_files(argv[1]);
     printf("relocate_files: %d\n", moved);
-    printf("relocate_seconds: %.3f\n", (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart);
+    printf("relocate_seconds: %.3f\n",
+           (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart);
     if (left != 0 || moved != before) {
         fprintf(stderr, "relocate_bench: %d of %d files moved, %d left\n", moved, before, left);
         return 1;

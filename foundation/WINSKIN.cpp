@@ -36,13 +36,13 @@ void winskin_draw_rectangle(HDC target, HDC source, HBITMAP skin, int32_t left, 
     // Corners first, then edges, then the centre: each later piece covers
     // the overhang of the one before.
     const WINSKIN_PIECE pieces[9] = {
-        {L, T, b, b, 0, sy, b, sy + b},                                        // top-left
-        {R - b, T, b, b, b + iw, sy, 2 * b + iw, sy + b},                      // top-right
-        {L, B - b, b, b, 0, sy + b + ih, b, sy + 2 * b + ih},                  // bottom-left
-        {R - b, B - b, b, b, b + iw, sy + b + ih, 2 * b + iw, sy + 2 * b + ih},  // bottom-right
-        {L + b, T, R - L - 2 * b, b, b, sy, b + iw, sy + b},                   // top edge
+        {L, T, b, b, 0, sy, b, sy + b},                                             // top-left
+        {R - b, T, b, b, b + iw, sy, 2 * b + iw, sy + b},                           // top-right
+        {L, B - b, b, b, 0, sy + b + ih, b, sy + 2 * b + ih},                       // bottom-left
+        {R - b, B - b, b, b, b + iw, sy + b + ih, 2 * b + iw, sy + 2 * b + ih},     // bottom-right
+        {L + b, T, R - L - 2 * b, b, b, sy, b + iw, sy + b},                        // top edge
         {L + b, B - b, R - L - 2 * b, b, b, sy + b + ih, b + iw, sy + 2 * b + ih},  // bottom edge
-        {L, T + b, b, B - T - 2 * b, 0, sy + b, b, sy + b + ih},               // left edge
+        {L, T + b, b, B - T - 2 * b, 0, sy + b, b, sy + b + ih},                    // left edge
         {R - b, T + b, b, B - T - 2 * b, b + iw, sy + b, 2 * b + iw, sy + b + ih},  // right edge
         {L + b, T + b, R - L - 2 * b, B - T - 2 * b, b, sy + b, b + iw, sy + b + ih},  // centre
     };
@@ -51,12 +51,14 @@ void winskin_draw_rectangle(HDC target, HDC source, HBITMAP skin, int32_t left, 
         // A button smaller than two borders, or a border wider than half the
         // slice, leaves pieces without area; tiling an empty source would
         // never advance.
-        if (piece->width <= 0 || piece->height <= 0 || piece->x2 <= piece->x1 || piece->y2 <= piece->y1) {
+        if (piece->width <= 0 || piece->height <= 0 || piece->x2 <= piece->x1 ||
+            piece->y2 <= piece->y1) {
             continue;
         }
         if (stretch == 1) {
-            if (!StretchBlt(target, piece->x, piece->y, piece->width, piece->height, source, piece->x1,
-                            piece->y1, piece->x2 - piece->x1, piece->y2 - piece->y1, SRCCOPY)) {
+            if (!StretchBlt(target, piece->x, piece->y, piece->width, piece->height, source,
+                            piece->x1, piece->y1, piece->x2 - piece->x1, piece->y2 - piece->y1,
+                            SRCCOPY)) {
                 QBUG_TRACE("BitBlt FAILED");
             }
         } else {

@@ -15,7 +15,7 @@
 
 // The root keys by selector. HKEY_PERFORMANCE_DATA has no selector.
 static const HKEY winutils_root_keys[] = {
-    HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
+    HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,   HKEY_LOCAL_MACHINE,
     HKEY_USERS,        HKEY_CURRENT_CONFIG, HKEY_DYN_DATA,
 };
 #define WINUTILS_ROOT_COUNT ((int32_t)(sizeof winutils_root_keys / sizeof winutils_root_keys[0]))
@@ -58,11 +58,12 @@ static bool winutils_write_value(HKEY opened, const char* value_name, const char
         // readers of the value as an unterminated string.
         size_t length = strlen(text);
         if (length < 0x7FFFFFFFu)
-            written = RegSetValueExA(opened, value_name, 0, REG_SZ, (const BYTE*)text,
-                                     (DWORD)length + 1);
+            written =
+                RegSetValueExA(opened, value_name, 0, REG_SZ, (const BYTE*)text, (DWORD)length + 1);
     } else {
         DWORD value = *number;
-        written = RegSetValueExA(opened, value_name, 0, REG_DWORD, (const BYTE*)&value, sizeof value);
+        written =
+            RegSetValueExA(opened, value_name, 0, REG_DWORD, (const BYTE*)&value, sizeof value);
     }
     bool stored = written == ERROR_SUCCESS && RegFlushKey(opened) == ERROR_SUCCESS;
     QBUG_LEAVE("winutils_write_value");
@@ -147,8 +148,8 @@ bool WINUTILS_get_registry_entry(int32_t root, const char* key, const char* valu
     if (buffer != NULL) buffer[0] = '\0';
     if (buffer != NULL && root_key != NULL && key != NULL &&
         RegOpenKeyA(root_key, key, &opened) == ERROR_SUCCESS && opened != NULL) {
-        valid = winutils_read_text(opened, value_name, buffer) &&
-                RegFlushKey(opened) == ERROR_SUCCESS;
+        valid =
+            winutils_read_text(opened, value_name, buffer) && RegFlushKey(opened) == ERROR_SUCCESS;
         if (!valid) buffer[0] = '\0';
         RegCloseKey(opened);
     }
@@ -161,8 +162,7 @@ bool WINUTILS_get_registry_entry(int32_t root, const char* key, const char* valu
 #define WINUTILS_LINK_PATH_SIZE 260  // wide characters, terminator included
 
 bool WINUTILS_create_file_link(const char* target, const char* link_file, const char* description,
-                               const char* working_directory, const char* arguments)
-{
+                               const char* working_directory, const char* arguments) {
     QBUG_ENTER("WINUTILS_create_file_link");
     if (target == NULL || link_file == NULL) {
         QBUG_TRACE("WINUTILS_create_file_link: no target or no link file");
@@ -179,7 +179,8 @@ bool WINUTILS_create_file_link(const char* target, const char* link_file, const 
     HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                       (void**)&link);
     if (FAILED(result) || link == NULL) {
-        QBUG_TRACE("WINUTILS_create_file_link: no shell link object (0x%08lx)", (unsigned long)result);
+        QBUG_TRACE("WINUTILS_create_file_link: no shell link object (0x%08lx)",
+                   (unsigned long)result);
         QBUG_LEAVE("WINUTILS_create_file_link");
         return false;
     }
@@ -210,11 +211,11 @@ bool WINUTILS_create_file_link(const char* target, const char* link_file, const 
 // The registry's text and a folder name of up to MAX_PATH characters.
 #define WINUTILS_FOLDER_PATH_SIZE (WINUTILS_REGISTRY_TEXT_SIZE + 1 + MAX_PATH)
 
-bool WINUTILS_create_start_menu_folder(const char* name)
-{
+bool WINUTILS_create_start_menu_folder(const char* name) {
     QBUG_ENTER("WINUTILS_create_start_menu");
     char path[WINUTILS_FOLDER_PATH_SIZE];
-    if (name == NULL || !WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", path)) {
+    if (name == NULL ||
+        !WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", path)) {
         QBUG_TRACE("WINUTILS_create_start_menu_folder: no Programs folder");
         QBUG_LEAVE("WINUTILS_create_start_menu");
         return false;
@@ -248,8 +249,8 @@ static char winutils_file_filter[512];
 // so it never writes a title back; the text itself is never shown.
 static char winutils_no_file_title[] = "hello vob";
 
-#define WINUTILS_DIRECTORY_SIZE MAX_PATH
-#define WINUTILS_FILE_NAME_SIZE 256
+#define WINUTILS_DIRECTORY_SIZE    MAX_PATH
+#define WINUTILS_FILE_NAME_SIZE    256
 #define WINUTILS_FILE_DIALOG_FLAGS (OFN_NOLONGNAMES | OFN_FILEMUSTEXIST | OFN_OVERWRITEPROMPT)
 
 void WINUTILS_set_dialog_instance(void* instance) {
@@ -265,8 +266,10 @@ static INT_PTR CALLBACK winutils_text_procedure(HWND dialog, UINT message, WPARA
     INT_PTR handled = FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        SendDlgItemMessageA(dialog, WINUTILS_TEXT_PROMPT, WM_SETTEXT, 0, (LPARAM)winutils_text_prompt);
-        SendDlgItemMessageA(dialog, WINUTILS_TEXT_ANSWER, WM_SETTEXT, 0, (LPARAM)winutils_text_buffer);
+        SendDlgItemMessageA(dialog, WINUTILS_TEXT_PROMPT, WM_SETTEXT, 0,
+                            (LPARAM)winutils_text_prompt);
+        SendDlgItemMessageA(dialog, WINUTILS_TEXT_ANSWER, WM_SETTEXT, 0,
+                            (LPARAM)winutils_text_buffer);
         SetFocus(GetDlgItem(dialog, WINUTILS_TEXT_ANSWER));
         SetWindowTextA(dialog, winutils_text_title);
         handled = TRUE;
@@ -287,14 +290,14 @@ static INT_PTR CALLBACK winutils_text_procedure(HWND dialog, UINT message, WPARA
         EndDialog(dialog, IDCANCEL);
         QBUG_LEAVE("winutils_text_procedure");
         ExitProcess((UINT)-1);
-    default:
-        break;
+    default: break;
     }
     QBUG_LEAVE("winutils_text_procedure");
     return handled;
 }
 
-int32_t WINUTILS_get_text_string(const char* title, const char* prompt, char* buffer, int32_t size) {
+int32_t WINUTILS_get_text_string(const char* title, const char* prompt, char* buffer,
+                                 int32_t size) {
     QBUG_ENTER("WINUTILS_get_text_string");
     QBUG_ASSERT(buffer != NULL && size > 0);
     if (buffer == NULL || size <= 0) {
@@ -305,7 +308,8 @@ int32_t WINUTILS_get_text_string(const char* title, const char* prompt, char* bu
     winutils_text_prompt = prompt != NULL ? prompt : "";
     winutils_text_buffer = buffer;
     winutils_text_size = size;
-    HINSTANCE instance = winutils_dialog_instance != NULL ? winutils_dialog_instance : GetModuleHandleA(NULL);
+    HINSTANCE instance =
+        winutils_dialog_instance != NULL ? winutils_dialog_instance : GetModuleHandleA(NULL);
     DialogBoxParamA(instance, MAKEINTRESOURCEA(WINUTILS_TEXT_DIALOG), GetDesktopWindow(),
                     winutils_text_procedure, 0);
     WINUTILS_process_messages();
@@ -326,7 +330,8 @@ bool WINUTILS_file_requestor(const char* title, char* file_name, const char* def
     int filter_length = snprintf(winutils_file_filter, sizeof winutils_file_filter, "%s%c%s%c%c%c",
                                  filter_description != NULL ? filter_description : "", 0,
                                  filter_pattern != NULL ? filter_pattern : "", 0, 0, 0);
-    if (file_name == NULL || filter_length < 0 || filter_length >= (int)sizeof winutils_file_filter) {
+    if (file_name == NULL || filter_length < 0 ||
+        filter_length >= (int)sizeof winutils_file_filter) {
         QBUG_TRACE("File requestor refused: no buffer or a filter over %d bytes",
                    (int)sizeof winutils_file_filter);
         QBUG_LEAVE("WINUTILS_file_requestor");

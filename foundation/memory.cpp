@@ -27,7 +27,7 @@ struct MEMORY_STATE {
     uint32_t foot_size;
     uint8_t check_level;
     int32_t allocated_bytes;
-    QSTACK* free_stack;     // 4-byte slot indices
+    QSTACK* free_stack;  // 4-byte slot indices
 };
 
 static MEMORY_STATE memory_state = {
@@ -38,36 +38,31 @@ static MEMORY_STATE memory_state = {
 // (inside the packed record) nor the foot guard (behind any number of user
 // bytes) is aligned.
 static const uint32_t memory_guard_pattern[MEMORY_GUARD_WORDS] = {
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
-    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
+    MEMORY_GUARD_WORD, MEMORY_GUARD_WORD,
 };
 
-static uint8_t* memory_user_bytes(MEMORY_RECORD* record)
-{
+static uint8_t* memory_user_bytes(MEMORY_RECORD* record) {
     return (uint8_t*)record + sizeof(MEMORY_RECORD);
 }
 
-static uint8_t* memory_head_guard(MEMORY_RECORD* record)
-{
+static uint8_t* memory_head_guard(MEMORY_RECORD* record) {
     return (uint8_t*)record + offsetof(MEMORY_RECORD, head_guard);
 }
 
-bool memory_set_head_foot_check(void* address)
-{
+bool memory_set_head_foot_check(void* address) {
     QBUG_ENTER("memory_set_head_foot_check");
     memcpy(address, memory_guard_pattern, sizeof(memory_guard_pattern));
     QBUG_LEAVE("memory_set_head_foot_check");
     return true;
 }
 
-bool memory_check_head_foot_check(const void* address)
-{
+bool memory_check_head_foot_check(const void* address) {
     QBUG_ENTER("memory_check_head_foot_check");
     // Word by word, stopping at the first that differs; the copy is how an
     // unaligned word is read in C (it compiles to one load).
@@ -82,8 +77,7 @@ bool memory_check_head_foot_check(const void* address)
     return intact;
 }
 
-int32_t memory_check_entry(const void* pointer, uint8_t is_record)
-{
+int32_t memory_check_entry(const void* pointer, uint8_t is_record) {
     QBUG_ENTER("memory_check_entry");
     const char* failure = "MEMORY_check_entry: Not valid memory block or corruption";
     uint32_t index = 0;
@@ -119,8 +113,7 @@ int32_t memory_check_entry(const void* pointer, uint8_t is_record)
 
 // True when the allocator is initialised; otherwise failure (a fixed text)
 // is traced.
-static bool memory_initialised(const char* failure)
-{
+static bool memory_initialised(const char* failure) {
     QBUG_ENTER("memory_initialised");
     bool initialised = memory_state.state != MEMORY_STATE_OFF;
     if (!initialised) {
@@ -130,8 +123,7 @@ static bool memory_initialised(const char* failure)
     return initialised;
 }
 
-bool memory_realloc_num_indices(void)
-{
+bool memory_realloc_num_indices(void) {
     QBUG_ENTER("memory_realloc_num_indices");
     if (memory_state.state == MEMORY_STATE_OFF) {
         QBUG_LEAVE("memory_realloc_num_indices");
@@ -173,8 +165,7 @@ bool memory_realloc_num_indices(void)
     return true;
 }
 
-bool MEMORY_initialise(void)
-{
+bool MEMORY_initialise(void) {
     QBUG_ENTER("MEMORY_initialise");
     if (memory_state.state != MEMORY_STATE_OFF) {
         QBUG_TRACE("MEMORY_initialise failed: already initialised");
@@ -207,8 +198,7 @@ bool MEMORY_initialise(void)
     return true;
 }
 
-bool MEMORY_deinitialise(void)
-{
+bool MEMORY_deinitialise(void) {
     QBUG_ENTER("MEMORY_deinitialise");
     bool initialised = memory_initialised("MEMORY_deinitialise failed: not initialised");
     if (initialised) {
@@ -230,8 +220,7 @@ bool MEMORY_deinitialise(void)
 }
 
 void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* description,
-                      const char* file, int32_t line)
-{
+                      const char* file, int32_t line) {
     QBUG_ENTER("MEMORY_allocate");
     const char* caller = file != NULL ? file : "";
     if (description == NULL) {
@@ -240,10 +229,12 @@ void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* d
     bool refused = true;
     if (memory_state.state == MEMORY_STATE_OFF) {
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_allocate failed (%s, %d): data not initialised", caller, (int)line);
+                          "MEMORY_allocate failed (%s, %d): data not initialised", caller,
+                          (int)line);
     } else if (size <= 0) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_allocate failed (%s, %d): %s size = %d",
-                          caller, (int)line, description, (int)size);
+        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
+                          "MEMORY_allocate failed (%s, %d): %s size = %d", caller, (int)line,
+                          description, (int)size);
     } else {
         refused = false;
     }
@@ -252,14 +243,16 @@ void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* d
         return NULL;
     }
     if (previous != NULL) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_allocate (%s, %d): previous data not freed %s",
-                          caller, (int)line, description);
+        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
+                          "MEMORY_allocate (%s, %d): previous data not freed %s", caller, (int)line,
+                          description);
     }
     int32_t index;
     if (!QSTACK_pop(memory_state.free_stack, &index)) {
         if (!memory_realloc_num_indices() || !QSTACK_pop(memory_state.free_stack, &index)) {
             QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                              "MEMORY_allocate failed (%s, %d): stack empty, realloc failed", caller, (int)line);
+                              "MEMORY_allocate failed (%s, %d): stack empty, realloc failed",
+                              caller, (int)line);
             QBUG_LEAVE("MEMORY_allocate");
             return NULL;
         }
@@ -269,8 +262,8 @@ void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* d
     if (record == NULL) {
         QSTACK_push(memory_state.free_stack, &index);
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_allocate failed (%s, %d): malloc failed, %s size = %d", caller, (int)line,
-                          description, (int)size);
+                          "MEMORY_allocate failed (%s, %d): malloc failed, %s size = %d", caller,
+                          (int)line, description, (int)size);
         QBUG_LEAVE("MEMORY_allocate");
         return NULL;
     }
@@ -299,8 +292,7 @@ void* MEMORY_allocate(void* previous, int32_t size, uint16_t fill, const char* d
     return user;
 }
 
-bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
-{
+bool MEMORY_deallocate(void** variable, const char* file, int32_t line) {
     QBUG_ENTER("MEMORY_deallocate");
     const char* caller = file != NULL ? file : "";
     const char* refused = NULL;
@@ -320,7 +312,8 @@ bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
         // Nothing was released, so the caller hears false. The second line
         // is kept as the log has always read, misspelling included.
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_deallocate error (%s, %d): not a valid memory pointer", caller, (int)line);
+                          "MEMORY_deallocate error (%s, %d): not a valid memory pointer", caller,
+                          (int)line);
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "Or Corruption has occured.");
         QBUG_LEAVE("MEMORY_deallocate");
         return false;
@@ -335,14 +328,14 @@ bool MEMORY_deallocate(void** variable, const char* file, int32_t line)
     *variable = NULL;
     if (!pushed) {
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
-                          "MEMORY_deallocate error (%s, %d): push onto free stack failed", caller, (int)line);
+                          "MEMORY_deallocate error (%s, %d): push onto free stack failed", caller,
+                          (int)line);
     }
     QBUG_LEAVE("MEMORY_deallocate");
     return true;
 }
 
-void* MEMORY_reallocate(void* pointer, int32_t new_size)
-{
+void* MEMORY_reallocate(void* pointer, int32_t new_size) {
     QBUG_ENTER("MEMORY_reallocate");
     if (!memory_initialised("MEMORY_reallocate failed: data not initialised")) {
         QBUG_LEAVE("MEMORY_reallocate");
@@ -355,7 +348,8 @@ void* MEMORY_reallocate(void* pointer, int32_t new_size)
     }
     int32_t index = memory_check_entry(pointer, 0);
     if (index < 0) {
-        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "MEMORY_reallocate error: not a valid memory pointer");
+        QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__,
+                          "MEMORY_reallocate error: not a valid memory pointer");
         QBUG_retail_trace(QBUG_FILE, (uint16_t)__LINE__, "Or Corruption has occured.");
         QBUG_LEAVE("MEMORY_reallocate");
         return NULL;
@@ -364,14 +358,16 @@ void* MEMORY_reallocate(void* pointer, int32_t new_size)
     int32_t old_size = (int32_t)record->size;
     if (new_size < old_size) {
         // Kept as the log has always read, without a blank before "extra".
-        QBUG_TRACE("MEMORY_reallocate error: new size %d is less than old size %dextra memory not allocated",
-                   (int)new_size, (int)old_size);
+        QBUG_TRACE(
+            "MEMORY_reallocate error: new size %d is less than old size %dextra memory not "
+            "allocated",
+            (int)new_size, (int)old_size);
         QBUG_LEAVE("MEMORY_reallocate");
         return pointer;
     }
     // On failure realloc leaves the old block as it was, still in its slot.
-    MEMORY_RECORD* moved =
-        (MEMORY_RECORD*)realloc(record, sizeof(MEMORY_RECORD) + (size_t)new_size + memory_state.foot_size);
+    MEMORY_RECORD* moved = (MEMORY_RECORD*)realloc(
+        record, sizeof(MEMORY_RECORD) + (size_t)new_size + memory_state.foot_size);
     if (moved == NULL) {
         QBUG_TRACE("MEMORY_reallocate error: realloc failed!");
         QBUG_LEAVE("MEMORY_reallocate - realloc failed");
@@ -388,8 +384,7 @@ void* MEMORY_reallocate(void* pointer, int32_t new_size)
     return user;
 }
 
-void MEMORY_usage(void)
-{
+void MEMORY_usage(void) {
     QBUG_ENTER("MEMORY_usage");
     if (!memory_initialised("MEMORY_usage failed: memory not initialised")) {
         QBUG_LEAVE("MEMORY_usage");
@@ -416,8 +411,7 @@ void MEMORY_usage(void)
     QBUG_LEAVE("MEMORY_usage");
 }
 
-bool MEMORY_check_lead_and_tail(void* pointer)
-{
+bool MEMORY_check_lead_and_tail(void* pointer) {
     QBUG_ENTER("MEMORY_check_lead_and_tail");
     bool valid = memory_initialised("MEMORY_check_lead_and_tail failed: memory not initialised") &&
                  memory_check_entry(pointer, 0) >= 0;
@@ -425,14 +419,14 @@ bool MEMORY_check_lead_and_tail(void* pointer)
     return valid;
 }
 
-bool MEMORY_check_all(void)
-{
+bool MEMORY_check_all(void) {
     QBUG_ENTER("MEMORY_check_all");
     bool initialised = memory_initialised("MEMORY_check failed: memory not initialised");
     bool valid = initialised;
     // Every block is checked, also past a failure: each reports its own.
     for (int32_t index = 0; initialised && index < memory_state.entry_count; index++) {
-        if (memory_state.table[index] != NULL && memory_check_entry(memory_state.table[index], 1) < 0) {
+        if (memory_state.table[index] != NULL &&
+            memory_check_entry(memory_state.table[index], 1) < 0) {
             valid = false;
         }
     }
@@ -440,8 +434,7 @@ bool MEMORY_check_all(void)
     return valid;
 }
 
-bool MEMORY_change_description(void* pointer, const char* description)
-{
+bool MEMORY_change_description(void* pointer, const char* description) {
     QBUG_ENTER("MEMORY_change_description");
     const char* refused = NULL;
     MEMORY_RECORD* record = NULL;
@@ -475,16 +468,14 @@ bool MEMORY_change_description(void* pointer, const char* description)
     return true;
 }
 
-bool MEMORY_set_default_num_entries(void)
-{
+bool MEMORY_set_default_num_entries(void) {
     QBUG_ENTER("MEMORY_set_default_num_entries");
     bool grown = memory_state.state != MEMORY_STATE_OFF && memory_realloc_num_indices();
     QBUG_LEAVE("MEMORY_set_default_num_entries");
     return grown;
 }
 
-bool MEMORY_set_module_realloc_step_size(int32_t step)
-{
+bool MEMORY_set_module_realloc_step_size(int32_t step) {
     QBUG_ENTER("MEMORY_set_module_realloc_step_size");
     bool taken = step > 0;
     if (taken) {
@@ -494,8 +485,7 @@ bool MEMORY_set_module_realloc_step_size(int32_t step)
     return taken;
 }
 
-void MEMORY_set_check_level(uint8_t level)
-{
+void MEMORY_set_check_level(uint8_t level) {
     QBUG_ENTER("MEMORY_set_check_level");
     if (memory_state.state == MEMORY_STATE_ALLOCATED) {
         QBUG_TRACE("MEMORY_set_check_level : Can't change after an allocate");
@@ -507,8 +497,7 @@ void MEMORY_set_check_level(uint8_t level)
 
 // A read of the module state, bracketed with the traced entry and exit of
 // the public function name that asks for it.
-static int32_t memory_read(const char* name, int32_t value)
-{
+static int32_t memory_read(const char* name, int32_t value) {
     QBUG_ENTER(name);
     QBUG_LEAVE(name);
     return value;

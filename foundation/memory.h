@@ -27,10 +27,10 @@
 #define MEMORY_FILE_SIZE        9            // at most 8 characters and a zero
 #define MEMORY_GUARD_WORDS      32
 #define MEMORY_GUARD_WORD       0xDEADBEEFu
-#define MEMORY_FOOT_SIZE        128          // bytes behind each block for the foot guard
+#define MEMORY_FOOT_SIZE        128  // bytes behind each block for the foot guard
 
-#define MEMORY_FILL_ZERO 1     // every user byte 0
-#define MEMORY_FILL_FF   128   // every user byte 0xFF; other fill values leave the bytes as obtained
+#define MEMORY_FILL_ZERO 1    // every user byte 0
+#define MEMORY_FILL_FF   128  // every user byte 0xFF; other fill values leave the bytes as obtained
 
 // The record in front of every block. Byte-packed: the user data follows the
 // head guard directly, so user blocks carry no alignment beyond one byte.

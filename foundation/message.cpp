@@ -297,7 +297,8 @@ void message_deallocate_message_str(MESSAGE_ENTRY* entry) {
 // can skip a duplicate but give up when memory runs out.
 static int message_insert(int32_t handle, const char* id, const uint16_t* text) {
     QBUG_ENTER("message_insert");
-    if (!message_valid_handle(handle) || id == NULL || message_get_list_object(handle, id) != NULL) {
+    if (!message_valid_handle(handle) || id == NULL ||
+        message_get_list_object(handle, id) != NULL) {
         QBUG_LEAVE("message_insert - refused");
         return MESSAGE_REFUSED;
     }
@@ -372,8 +373,8 @@ bool MESSAGE_insert_message(int32_t handle, const char* id, const uint16_t* text
     QBUG_ENTER("MESSAGE_insert_message");
     const char* uncarried = message_valid_handle(handle) ? message_uncarried_part(id, text) : NULL;
     if (uncarried != NULL) {
-        QBUG_TRACE("MESSAGE_insert_message: a message file cannot hold the %s of '%.64s'", uncarried,
-                   id != NULL ? id : "");
+        QBUG_TRACE("MESSAGE_insert_message: a message file cannot hold the %s of '%.64s'",
+                   uncarried, id != NULL ? id : "");
         QBUG_LEAVE("MESSAGE_insert_message - refused");
         return false;
     }
@@ -502,7 +503,8 @@ int32_t message_read_message_file(int32_t handle, const char* file_name) {
     QBUG_ENTER("message_read_message_file");
     MESSAGE_FILE* slot = message_get_slot(handle);
     FILE* stream = (slot != NULL && file_name != NULL)
-                       ? qfile_fopen(file_name, "rb", 0, QBUG_FILE, __LINE__) : NULL;
+                       ? qfile_fopen(file_name, "rb", 0, QBUG_FILE, __LINE__)
+                       : NULL;
     struct stat status;
     if (stream == NULL || stat(file_name, &status) != 0) {
         if (stream != NULL) qfile_fclose(stream, QBUG_FILE, __LINE__);
@@ -515,7 +517,8 @@ int32_t message_read_message_file(int32_t handle, const char* file_name) {
     // of the text ends inside the buffer whatever the file holds.
     size_t units = (size_t)status.st_size / 2;
     uint16_t* data = units < (size_t)INT32_MAX
-                         ? (uint16_t*)message_malloc(sizeof(uint16_t) * (units + 1)) : NULL;
+                         ? (uint16_t*)message_malloc(sizeof(uint16_t) * (units + 1))
+                         : NULL;
     if (data == NULL) {
         qfile_fclose(stream, QBUG_FILE, __LINE__);
         QBUG_TRACE("malloc crash: stat_size = %d", (int)status.st_size);
@@ -593,16 +596,16 @@ int32_t message_count(int32_t handle, int32_t n, MESSAGE_ERROR* error) {
         } else if (c == MESSAGE_UNIT_OPEN) {
             opened++;
             if (inside) {
-                int32_t result = message_syntax_error(error, MESSAGE_ERROR_NESTED_OPEN,
-                                                      &slot->data[i], line);
+                int32_t result =
+                    message_syntax_error(error, MESSAGE_ERROR_NESTED_OPEN, &slot->data[i], line);
                 QBUG_LEAVE("message_count - syntax error");
                 return result;
             }
             inside = true;
         } else if (c == MESSAGE_UNIT_CLOSE) {
             if (!inside) {
-                int32_t result = message_syntax_error(error, MESSAGE_ERROR_STRAY_CLOSE,
-                                                      &slot->data[i], line);
+                int32_t result =
+                    message_syntax_error(error, MESSAGE_ERROR_STRAY_CLOSE, &slot->data[i], line);
                 QBUG_LEAVE("message_count - syntax error");
                 return result;
             }
@@ -615,8 +618,8 @@ int32_t message_count(int32_t handle, int32_t n, MESSAGE_ERROR* error) {
                 return result;
             }
             if (data[i - 1] == MESSAGE_UNIT_CLOSE) {
-                int32_t result = message_syntax_error(error, MESSAGE_ERROR_NEWLINE_AFTER,
-                                                      &slot->data[i], line);
+                int32_t result =
+                    message_syntax_error(error, MESSAGE_ERROR_NEWLINE_AFTER, &slot->data[i], line);
                 QBUG_LEAVE("message_count - syntax error");
                 return result;
             }
@@ -734,11 +737,13 @@ int32_t MESSAGE_allocate_message_file(const char* file_name, uint8_t mode, MESSA
     slot->count = 0;
     slot->capacity = 0;
     if (m >= 1) {
-        MESSAGE_ENTRY* entries = (size_t)m <= SIZE_MAX / sizeof(MESSAGE_ENTRY)
-            ? (MESSAGE_ENTRY*)message_malloc(sizeof(MESSAGE_ENTRY) * (size_t)m) : NULL;
+        MESSAGE_ENTRY* entries =
+            (size_t)m <= SIZE_MAX / sizeof(MESSAGE_ENTRY)
+                ? (MESSAGE_ENTRY*)message_malloc(sizeof(MESSAGE_ENTRY) * (size_t)m)
+                : NULL;
         if (entries == NULL) {
-            QBUG_TRACE("MESSAGE_allocate_message_file: no memory for %d messages of %s",
-                       (int)m, name);
+            QBUG_TRACE("MESSAGE_allocate_message_file: no memory for %d messages of %s", (int)m,
+                       name);
             message_release_slot(slot);
             QBUG_LEAVE("MESSAGE_allocate_message_file - malloc failed");
             return -1;
@@ -911,7 +916,8 @@ void MESSAGE_write_message_file(int32_t handle, const char* file_name) {
                  (uint64_t)message_written_text_units(entry->text) + 4;
     }
     uint16_t* units = total <= (uint64_t)(INT32_MAX / 2)
-                          ? (uint16_t*)message_malloc(sizeof(uint16_t) * (size_t)total) : NULL;
+                          ? (uint16_t*)message_malloc(sizeof(uint16_t) * (size_t)total)
+                          : NULL;
     if (units == NULL) {
         QBUG_TRACE("MESSAGE_write_message_file: no memory for %s", file_name);
         QBUG_LEAVE("MESSAGE_write_message_file - malloc failed");
@@ -930,7 +936,8 @@ void MESSAGE_write_message_file(int32_t handle, const char* file_name) {
         at += (size_t)length;
         units[at++] = MESSAGE_UNIT_LF;
     }
-    for (int32_t i = 0; i < MESSAGE_END_MARKER_UNITS; i++) units[at++] = MESSAGE_WIDEN(message_end_marker[i]);
+    for (int32_t i = 0; i < MESSAGE_END_MARKER_UNITS; i++)
+        units[at++] = MESSAGE_WIDEN(message_end_marker[i]);
     QBUG_ASSERT(at == (size_t)total);
     if (message_output_encrypt == 1) message_encrypt_xor(handle, units, (int32_t)total);
     FILE* stream = qfile_fopen(file_name, "wb", 0, QBUG_FILE, __LINE__);

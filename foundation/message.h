@@ -45,10 +45,10 @@ struct MESSAGE_FILE {
     int32_t capacity;        // entries allocated
     uint32_t mode;           // MESSAGE_MODE_EDITABLE or anything else (in place)
     // Kept by the module beside the table:
-    int32_t units;           // units loaded into data (data holds one more, a 0)
-    int32_t* index;          // open-addressing hash of entry indices, -1 = empty;
-                             // null means lookups scan the table
-    uint32_t index_mask;     // index size - 1 (a power of two)
+    int32_t units;        // units loaded into data (data holds one more, a 0)
+    int32_t* index;       // open-addressing hash of entry indices, -1 = empty;
+                          // null means lookups scan the table
+    uint32_t index_mask;  // index size - 1 (a power of two)
 };
 
 struct MESSAGE_ERROR {

@@ -13,9 +13,9 @@
 
 #include <windows.h>
 
-#define QBUG_NAME_SIZE 1024    // develop and retail file names
-#define QBUG_PART_SIZE 1024    // a prefix, or a formatted message
-#define QBUG_LINE_SIZE 2048    // prefix and message joined
+#define QBUG_NAME_SIZE      1024  // develop and retail file names
+#define QBUG_PART_SIZE      1024  // a prefix, or a formatted message
+#define QBUG_LINE_SIZE      2048  // prefix and message joined
 #define QBUG_TRACE_LOG2_MAX 20
 
 struct QBUG_WATCH_ENTRY {
@@ -41,18 +41,20 @@ struct QBUG_STATE {
     int32_t callstack_size;
     int32_t current_callstack_depth;  // index of the top entry; -1 when empty
     uint8_t* trace_buffer;
-    uint32_t trace_size;              // a power of two
-    uint32_t trace_position;          // next byte to write
+    uint32_t trace_size;      // a power of two
+    uint32_t trace_position;  // next byte to write
     QBUG_WATCH_ENTRY* watch_data;
     int32_t watch_size;
 };
 
 uint32_t qbug_flags = 0;
 
-static QBUG_STATE qbug = {false, 0, "develop.dbg", "retail.dbg", NULL, NULL, 0, -1, NULL, 0, 0, NULL, 0};
+static QBUG_STATE qbug = {false, 0, "develop.dbg", "retail.dbg", NULL, NULL, 0, -1, NULL, 0, 0,
+                          NULL,  0};
 
 static const char QBUG_NO_TRACE_BUFFER[] =
-    "You must call QBUG_initialise with a size to initialise the trace buffer, or QBUG_deinitialise "
+    "You must call QBUG_initialise with a size to initialise the trace buffer, or "
+    "QBUG_deinitialise "
     "was called which freed the buffer.\n";
 static const char QBUG_NO_CALLSTACK[] =
     "You must call QBUG_initialise with a size to initialise the callstack_data \nbuffer, or "
@@ -72,7 +74,8 @@ bool QBUG_initialise(int32_t watch_count, int32_t callstack_size, int32_t trace_
         qbug.initialised = false;
         return false;
     }
-    qbug.watch_data = (QBUG_WATCH_ENTRY*)malloc(sizeof(QBUG_WATCH_ENTRY) * (size_t)(watch_count + 1));
+    qbug.watch_data =
+        (QBUG_WATCH_ENTRY*)malloc(sizeof(QBUG_WATCH_ENTRY) * (size_t)(watch_count + 1));
     if (qbug.watch_data == NULL) {
         qbug.initialised = false;
         return false;
@@ -142,9 +145,7 @@ void QBUG_deinitialise(void) {
     qbug.initialised = false;
 }
 
-bool QBUG_is_initialised(void) {
-    return qbug.initialised;
-}
+bool QBUG_is_initialised(void) { return qbug.initialised; }
 
 // Takes name and starts the file afresh with header. A name that does not
 // fit is refused whole: a cut name would truncate some other file.
@@ -165,13 +166,9 @@ void QBUG_set_retail_file(const char* name) {
     qbug_set_file(qbug.retail_file, name, "Release Debug\n\n");
 }
 
-void QBUG_set_output_mode(uint8_t mode) {
-    qbug.output_mode = mode;
-}
+void QBUG_set_output_mode(uint8_t mode) { qbug.output_mode = mode; }
 
-void QBUG_set_exit_function(void (*function)(int)) {
-    qbug.exit_function = function;
-}
+void QBUG_set_exit_function(void (*function)(int)) { qbug.exit_function = function; }
 
 uint32_t QBUG_enable_asserts(void) { return qbug_flags |= QBUG_FLAG_ASSERT; }
 uint32_t QBUG_disable_asserts(void) { return qbug_flags &= ~QBUG_FLAG_ASSERT; }
@@ -222,9 +219,7 @@ static void qbug_append(const char* name, const char* text) {
     fclose(file);
 }
 
-void qbug_develop_message(const char* text) {
-    qbug_append(qbug.develop_file, text);
-}
+void qbug_develop_message(const char* text) { qbug_append(qbug.develop_file, text); }
 
 // Appends line and a newline to the file called name, like qbug_append.
 static void qbug_append_line(const char* name, const char* line) {
@@ -235,14 +230,10 @@ static void qbug_append_line(const char* name, const char* line) {
     fclose(file);
 }
 
-void qbug_output_develop_file(char* line) {
-    qbug_append_line(qbug.develop_file, line);
-}
+void qbug_output_develop_file(char* line) { qbug_append_line(qbug.develop_file, line); }
 
 // The sink of retail trace lines, whatever the output mode.
-static void qbug_output_retail_file(char* line) {
-    qbug_append_line(qbug.retail_file, line);
-}
+static void qbug_output_retail_file(char* line) { qbug_append_line(qbug.retail_file, line); }
 
 // line must have room for one more character: every composed line does.
 void qbug_output_trace_buffer(char* line) {
@@ -263,9 +254,7 @@ void qbug_output_debugger(char* line) {
     OutputDebugStringA("\n");
 }
 
-void qbug_output_discard(char* line) {
-    (void)line;
-}
+void qbug_output_discard(char* line) { (void)line; }
 
 void qbug_output_stderr(char* line) {
     fprintf(stderr, "%s", line);
@@ -318,8 +307,8 @@ void QBUG_assert(bool condition, const char* condition_text, const char* file, u
     // Prefix and condition take the whole line; the message follows them in
     // what room is left. A line too long is cut at its end only, so what a
     // sink receives is always the beginning of the full line.
-    int length = snprintf(composed, QBUG_LINE_SIZE, "[%8s,%5d] (ASSERT FAILURE: %s) ", short_name, (int)line,
-                          condition_text != NULL ? condition_text : "");
+    int length = snprintf(composed, QBUG_LINE_SIZE, "[%8s,%5d] (ASSERT FAILURE: %s) ", short_name,
+                          (int)line, condition_text != NULL ? condition_text : "");
     if (length < 0) {
         composed[0] = '\0';
         length = 0;
@@ -407,8 +396,8 @@ void QBUG_dump_callstack(void) {
         const QBUG_CALLSTACK_ENTRY* entry = &qbug.callstack_data[i];
         char text[QBUG_PART_SIZE];
         snprintf(text, sizeof text, "File: %s,  Function: %s, Line: %d\n",
-                 entry->file != NULL ? entry->file : "", entry->function != NULL ? entry->function : "",
-                 (int)entry->line);
+                 entry->file != NULL ? entry->file : "",
+                 entry->function != NULL ? entry->function : "", (int)entry->line);
         fputs(text, file);
     }
     fputs("~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n", file);
@@ -448,8 +437,10 @@ void QBUG_enter(const char* function, const char* file, int32_t line) {
         entry->line = line;
         return;
     }
-    QBUG_TRACE("Callstack full. Unmatched ENTER/LEAVE or more than %d (the initialised size of the callstack). ",
-               (int)qbug.callstack_size);
+    QBUG_TRACE(
+        "Callstack full. Unmatched ENTER/LEAVE or more than %d (the initialised size of the "
+        "callstack). ",
+        (int)qbug.callstack_size);
     qbug.current_callstack_depth = -1;
 }
 
@@ -485,7 +476,8 @@ bool QBUG_add_watch(int32_t index, const char* description, uint8_t type) {
         QBUG_assert(description != NULL && strlen(description) < QBUG_STRING_SIZE,
                     "strlen(description) < QBUG_STRING_SIZE", QBUG_FILE, (uint16_t)__LINE__, "");
     }
-    if (!index_valid || description == NULL || strlen(description) >= QBUG_STRING_SIZE) return false;
+    if (!index_valid || description == NULL || strlen(description) >= QBUG_STRING_SIZE)
+        return false;
     if (!qbug.initialised || qbug.watch_data == NULL) {
         qbug_develop_message(QBUG_NO_WATCHES);
         return false;  // nothing was added

@@ -41,15 +41,25 @@
 extern uint32_t qbug_flags;
 #define QBUG_ON(bit) (((uint8_t)qbug_flags) & (uint8_t)(bit))
 
-#define QBUG_ENTER(function) \
-    do { if (QBUG_ON(QBUG_FLAG_CALLSTACK)) QBUG_enter((function), QBUG_FILE, __LINE__); } while (0)
-#define QBUG_LEAVE(function) \
-    do { if (QBUG_ON(QBUG_FLAG_CALLSTACK)) QBUG_leave((function), QBUG_FILE, __LINE__); } while (0)
-#define QBUG_TRACE(...) \
-    do { if (QBUG_ON(QBUG_FLAG_TRACE)) QBUG_trace(QBUG_FILE, (uint16_t)__LINE__, __VA_ARGS__); } while (0)
+#define QBUG_ENTER(function)                                                           \
+    do {                                                                               \
+        if (QBUG_ON(QBUG_FLAG_CALLSTACK)) QBUG_enter((function), QBUG_FILE, __LINE__); \
+    } while (0)
+#define QBUG_LEAVE(function)                                                           \
+    do {                                                                               \
+        if (QBUG_ON(QBUG_FLAG_CALLSTACK)) QBUG_leave((function), QBUG_FILE, __LINE__); \
+    } while (0)
+#define QBUG_TRACE(...)                                                                       \
+    do {                                                                                      \
+        if (QBUG_ON(QBUG_FLAG_TRACE)) QBUG_trace(QBUG_FILE, (uint16_t)__LINE__, __VA_ARGS__); \
+    } while (0)
 // An assertion is a report: the caller goes on to its own checks.
-#define QBUG_ASSERT(condition) \
-    do { if (QBUG_ON(QBUG_FLAG_ASSERT)) QBUG_assert((condition) ? true : false, #condition, QBUG_FILE, (uint16_t)__LINE__, ""); } while (0)
+#define QBUG_ASSERT(condition)                                                                 \
+    do {                                                                                       \
+        if (QBUG_ON(QBUG_FLAG_ASSERT))                                                         \
+            QBUG_assert((condition) ? true : false, #condition, QBUG_FILE, (uint16_t)__LINE__, \
+                        "");                                                                   \
+    } while (0)
 
 // Life cycle. The watch table gets watch_count + 1 entries, the call stack
 // callstack_size entries, the trace ring 2^min(trace_size_log2, 20) bytes.

@@ -69,8 +69,19 @@ static bool qfile_release(void** variable) {
 
 // What QFILE_initialise takes without settings.
 static const QFILE_SETTINGS qfile_default_settings = {
-    QFILE_DEFAULT_SEARCH_PATH_COUNT, QFILE_DEFAULT_TREE_CAPACITY, "", QFILE_DEFAULT_TREE_GROWTH,
-    QFILE_DEFAULT_CHUNK_SIZE, NULL, 0, 0, 0, 0, "", "", 0,
+    QFILE_DEFAULT_SEARCH_PATH_COUNT,
+    QFILE_DEFAULT_TREE_CAPACITY,
+    "",
+    QFILE_DEFAULT_TREE_GROWTH,
+    QFILE_DEFAULT_CHUNK_SIZE,
+    NULL,
+    0,
+    0,
+    0,
+    0,
+    "",
+    "",
+    0,
 };
 
 // Copies settings into the state. False when the extension does not fit
@@ -114,8 +125,8 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     int64_t bytes = (int64_t)d->search_path_count * (int64_t)sizeof(QFILE_SEARCH_PATH);
     if (ready && bytes > 0 && bytes <= INT32_MAX) {
         d->search_paths = (QFILE_SEARCH_PATH*)MEMORY_allocate(
-            d->search_paths, (int32_t)bytes, MEMORY_FILL_ZERO, "QFILE: local_qfile_details.search_paths",
-            QBUG_FILE, __LINE__);
+            d->search_paths, (int32_t)bytes, MEMORY_FILL_ZERO,
+            "QFILE: local_qfile_details.search_paths", QBUG_FILE, __LINE__);
     }
     if (ready && d->search_paths == NULL) {
         QBUG_TRACE("QFILE_initialise: Failed to allocate memory size:");
@@ -132,9 +143,9 @@ bool QFILE_initialise(const QFILE_SETTINGS* settings) {
     // could not read, so it does not become active.
     if (ready && d->chunk_size > 0 && d->chunk_size <= INT32_MAX) {
         // The block's description in usage dumps keeps its old spelling.
-        d->chunck_buffer = (uint8_t*)MEMORY_allocate(d->chunck_buffer, (int32_t)d->chunk_size,
-                                                     MEMORY_FILL_ZERO, "QFILE: chunck_buffer",
-                                                     QBUG_FILE, __LINE__);
+        d->chunck_buffer =
+            (uint8_t*)MEMORY_allocate(d->chunck_buffer, (int32_t)d->chunk_size, MEMORY_FILL_ZERO,
+                                      "QFILE: chunck_buffer", QBUG_FILE, __LINE__);
     }
     if (ready && d->chunck_buffer == NULL) {
         QBUG_TRACE("QFILE_initialise: Failed to allocate chunk buffer size: %u", d->chunk_size);
@@ -176,7 +187,8 @@ int32_t QFILE_add_search_path(const char* path) {
     QFILE_DETAILS* d = &local_qfile_details;
     int32_t index = -1;
     // An empty path would leave the slot free; a long one would be cut.
-    if (d->search_paths != NULL && path != NULL && path[0] != '\0' && strlen(path) < QFILE_PATH_SIZE) {
+    if (d->search_paths != NULL && path != NULL && path[0] != '\0' &&
+        strlen(path) < QFILE_PATH_SIZE) {
         for (uint32_t i = 0; i < d->search_path_count; i++) {
             if (d->search_paths[i].path[0] == '\0') {
                 qfile_copy_string(d->search_paths[i].path, path, QFILE_PATH_SIZE);
@@ -301,12 +313,13 @@ bool qfile_allocate_file_tree(QFILE_SEARCH_PATH* slot) {
     slot->count = 0;
     int64_t bytes = (int64_t)slot->capacity * (int64_t)sizeof(QFILE_TREE_NODE);
     if (bytes > 0 && bytes <= INT32_MAX) {
-        slot->file_tree = (QFILE_TREE_NODE*)MEMORY_allocate(slot->file_tree, (int32_t)bytes, MEMORY_FILL_ZERO,
-                                                            "QFILE: tree_details->file_tree", QBUG_FILE,
-                                                            __LINE__);
+        slot->file_tree = (QFILE_TREE_NODE*)MEMORY_allocate(
+            slot->file_tree, (int32_t)bytes, MEMORY_FILL_ZERO, "QFILE: tree_details->file_tree",
+            QBUG_FILE, __LINE__);
     }
     if (slot->file_tree == NULL) {
-        QBUG_TRACE("QFILE_allocate_file_tree: Failed to allocate memorysize: %lld", (long long)bytes);
+        QBUG_TRACE("QFILE_allocate_file_tree: Failed to allocate memorysize: %lld",
+                   (long long)bytes);
         QBUG_LEAVE(__func__);
         return false;
     }
@@ -368,7 +381,8 @@ static QFILE_SEARCH_PATH* qfile_slot_of_path(const char* path) {
     }
     for (uint32_t i = 0; found == NULL && i < d->search_path_count; i++) {
         QFILE_SEARCH_PATH* slot = &d->search_paths[i];
-        if (slot->path[0] != '\0' && strncmp(path, slot->path, strlen(slot->path)) == 0) found = slot;
+        if (slot->path[0] != '\0' && strncmp(path, slot->path, strlen(slot->path)) == 0)
+            found = slot;
     }
     QBUG_LEAVE(__func__);
     return found;
@@ -391,7 +405,8 @@ void qfile_file_tree_callback_function(const char* path, int32_t kind) {
     QFILE_SEARCH_PATH* slot = NULL;
     // A link is a name in the tree like a file; the walker never enters it,
     // so nothing behind it becomes one.
-    QBUG_ASSERT(kind == WALK_FILE || kind == WALK_DIRECTORY || kind == WALK_LINK || kind == WALK_TICK);
+    QBUG_ASSERT(kind == WALK_FILE || kind == WALK_DIRECTORY || kind == WALK_LINK ||
+                kind == WALK_TICK);
     if (kind == WALK_TICK || path == NULL || d->search_paths == NULL) {
         QBUG_LEAVE(__func__);
         return;
@@ -425,7 +440,8 @@ void qfile_file_tree_callback_function(const char* path, int32_t kind) {
         // The chain from current: its first node of this name, else its last node.
         uint32_t last = current;
         uint32_t match = QFILE_NO_NODE;
-        for (uint32_t n = current; n != QFILE_NO_NODE && n < slot->count; n = slot->file_tree[n].next) {
+        for (uint32_t n = current; n != QFILE_NO_NODE && n < slot->count;
+             n = slot->file_tree[n].next) {
             last = n;
             if (strcmp(slot->file_tree[n].name, component) == 0) {
                 match = n;
@@ -474,7 +490,8 @@ bool QFILE_build_file_tree(int32_t index) {
     if (d->search_paths != NULL && index == -1) {
         built = true;
         for (uint32_t i = 0; i < d->search_path_count; i++) {
-            if (d->search_paths[i].path[0] != '\0' && !qfile_build_slot(&d->search_paths[i])) built = false;
+            if (d->search_paths[i].path[0] != '\0' && !qfile_build_slot(&d->search_paths[i]))
+                built = false;
         }
     } else if (index == -1) {
         built = true;  // no slots, nothing to build
@@ -489,8 +506,8 @@ bool QFILE_build_file_tree(int32_t index) {
 // The look-up behind qfile_find_full_path, writing at most out_size
 // characters. Sibling chains are followed in a loop; only descending into a
 // child recurses, so depth follows the name's components, not the tree's width.
-static bool qfile_find_below(const char* name, char* out, uint32_t out_size, const QFILE_TREE_NODE* tree,
-                             uint32_t node) {
+static bool qfile_find_below(const char* name, char* out, uint32_t out_size,
+                             const QFILE_TREE_NODE* tree, uint32_t node) {
     QBUG_ENTER(__func__);
     const char* start = name;
     if (*start == '\\') start++;
@@ -512,7 +529,8 @@ static bool qfile_find_below(const char* name, char* out, uint32_t out_size, con
             found = true;
         } else if (tree[n].child != QFILE_NO_NODE && length + 2 < out_size) {
             // Write "name\" and let the child chain fill in behind it.
-            if (qfile_find_below(rest, out + length + 1, out_size - (uint32_t)length - 1, tree, tree[n].child)) {
+            if (qfile_find_below(rest, out + length + 1, out_size - (uint32_t)length - 1, tree,
+                                 tree[n].child)) {
                 memcpy(out, node_name, length);
                 out[length] = '\\';
                 found = true;
@@ -536,14 +554,16 @@ bool qfile_find_full_path(const char* name, char* out, const QFILE_TREE_NODE* tr
     return found;
 }
 
-void qfile_dump_structured_directory(FILE* stream, const QFILE_TREE_NODE* tree, uint32_t node, int32_t depth) {
+void qfile_dump_structured_directory(FILE* stream, const QFILE_TREE_NODE* tree, uint32_t node,
+                                     int32_t depth) {
     QBUG_ENTER(__func__);
     if (stream != NULL && tree != NULL) {
         // Siblings in a loop, children by recursion: long directories cost no stack.
         for (uint32_t n = node; n != QFILE_NO_NODE; n = tree[n].next) {
             for (int32_t i = 0; i < depth; i++) fputs("\t", stream);
             fprintf(stream, "%s\n", tree[n].name);
-            if (tree[n].child != QFILE_NO_NODE) qfile_dump_structured_directory(stream, tree, tree[n].child, depth + 1);
+            if (tree[n].child != QFILE_NO_NODE)
+                qfile_dump_structured_directory(stream, tree, tree[n].child, depth + 1);
         }
     }
     QBUG_LEAVE(__func__);
@@ -558,7 +578,8 @@ static bool qfile_is_explicit(const char* name) {
     QBUG_ENTER(__func__);
     bool is_explicit = name[0] == '.';
     for (size_t i = 0; !is_explicit && name[i] != '\0' && name[i + 1] != '\0'; i++) {
-        is_explicit = name[i] == ':' || name[i + 1] == ':' || (name[i] == '\\' && name[i + 1] == '\\');
+        is_explicit =
+            name[i] == ':' || name[i + 1] == ':' || (name[i] == '\\' && name[i + 1] == '\\');
     }
     QBUG_LEAVE(__func__);
     return is_explicit;
@@ -615,7 +636,8 @@ char* QFILE_make_full_path(const char* name) {
         if (slot->file_tree == NULL || slot->count == 0) continue;
         if (!qfile_find_full_path(key, found, slot->file_tree, 0)) continue;
         size_t slot_length = strlen(slot->path);
-        bool separate = found[0] != '\\' && (slot_length == 0 || slot->path[slot_length - 1] != '\\');
+        bool separate =
+            found[0] != '\\' && (slot_length == 0 || slot->path[slot_length - 1] != '\\');
         // Built in the candidate buffer, so that a path that does not fit
         // leaves nothing half-made in the result.
         if (qfile_join(d->candidate, QFILE_PATH_SIZE, slot->path, separate ? "\\" : "") &&
@@ -632,7 +654,8 @@ char* QFILE_make_full_path(const char* name) {
 // ---------------------------------------------------------------------------
 // File I/O
 
-FILE* qfile_fopen(const char* name, const char* mode, uint8_t search, const char* file, int32_t line) {
+FILE* qfile_fopen(const char* name, const char* mode, uint8_t search, const char* file,
+                  int32_t line) {
     QBUG_ENTER(__func__);
     const char* path = name;
     if (search == 1 && local_qfile_details.active && name != NULL) {
@@ -641,8 +664,8 @@ FILE* qfile_fopen(const char* name, const char* mode, uint8_t search, const char
     }
     FILE* stream = (path != NULL && mode != NULL) ? fopen(path, mode) : NULL;
     if (stream == NULL) {
-        QBUG_TRACE("Failed to open '%s' ('%s') in %s at line %d", path ? path : "", name ? name : "",
-                   file ? file : "", line);
+        QBUG_TRACE("Failed to open '%s' ('%s') in %s at line %d", path ? path : "",
+                   name ? name : "", file ? file : "", line);
     }
     QBUG_LEAVE(__func__);
     return stream;
@@ -739,8 +762,8 @@ void* QFILE_allocate_and_read_file(const char* name, void* previous, uint32_t* s
         QBUG_LEAVE(__func__);
         return NULL;
     }
-    void* block = MEMORY_allocate(previous, (int32_t)size, MEMORY_FILL_ZERO, "QFILE_allocate_and_read_file",
-                                  QBUG_FILE, __LINE__);
+    void* block = MEMORY_allocate(previous, (int32_t)size, MEMORY_FILL_ZERO,
+                                  "QFILE_allocate_and_read_file", QBUG_FILE, __LINE__);
     if (block == NULL) {
         QBUG_TRACE("QFILE_allocate_and_read_file: Failed to allocate memory");
         QBUG_LEAVE(__func__);
@@ -762,8 +785,8 @@ void* QFILE_allocate_and_read_file(const char* name, void* previous, uint32_t* s
     return block;
 }
 
-uint32_t qfile_chunk_fread(void* destination, uint32_t size, uint32_t count, FILE* stream, uint32_t chunk,
-                           QFILE_PROGRESS_FUNCTION callback) {
+uint32_t qfile_chunk_fread(void* destination, uint32_t size, uint32_t count, FILE* stream,
+                           uint32_t chunk, QFILE_PROGRESS_FUNCTION callback) {
     QBUG_ENTER(__func__);
     QFILE_DETAILS* d = &local_qfile_details;
     uint8_t* buffer = d->chunck_buffer;
@@ -792,7 +815,8 @@ uint32_t qfile_chunk_fread(void* destination, uint32_t size, uint32_t count, FIL
 
 void qfile_process(void) {
     QBUG_ENTER(__func__);
-    if (local_qfile_details.active && local_qfile_details.progress != NULL) local_qfile_details.progress();
+    if (local_qfile_details.active && local_qfile_details.progress != NULL)
+        local_qfile_details.progress();
     QBUG_LEAVE(__func__);
 }
 

@@ -17,9 +17,9 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#define QFILE_PATH_SIZE   256         // every path and extension buffer, zero included
-#define QFILE_NAME_SIZE   13          // a tree node's name: 12 characters and the zero
-#define QFILE_NO_NODE     0xFFFFFFFFu // "no sibling" / "no child" in a tree node
+#define QFILE_PATH_SIZE 256          // every path and extension buffer, zero included
+#define QFILE_NAME_SIZE 13           // a tree node's name: 12 characters and the zero
+#define QFILE_NO_NODE   0xFFFFFFFFu  // "no sibling" / "no child" in a tree node
 
 #define QFILE_DEFAULT_SEARCH_PATH_COUNT 4
 #define QFILE_DEFAULT_TREE_CAPACITY     5000
@@ -32,16 +32,16 @@ typedef void (*QFILE_PROGRESS_FUNCTION)(void);
 // The optional argument of QFILE_initialise. The reserved fields are kept in
 // the module state and read by nothing.
 struct QFILE_SETTINGS {
-    uint32_t search_path_count;             // number of search-path slots
-    uint32_t initial_tree_capacity;         // nodes reserved when a slot's tree is first built
-    char extension[QFILE_PATH_SIZE];        // default extension, dot included ("" = none)
-    uint32_t tree_growth_step;              // nodes added each time a tree is full
-    uint32_t chunk_size;                    // bytes of the chunk buffer and of each chunked read
-    QFILE_PROGRESS_FUNCTION progress;       // called after every chunk of a whole-file read, or NULL
+    uint32_t search_path_count;        // number of search-path slots
+    uint32_t initial_tree_capacity;    // nodes reserved when a slot's tree is first built
+    char extension[QFILE_PATH_SIZE];   // default extension, dot included ("" = none)
+    uint32_t tree_growth_step;         // nodes added each time a tree is full
+    uint32_t chunk_size;               // bytes of the chunk buffer and of each chunked read
+    QFILE_PROGRESS_FUNCTION progress;  // called after every chunk of a whole-file read, or NULL
     int32_t reserved_1;
     uint8_t reserved_2;
     uint8_t reserved_3;
-    uint8_t crc_state;                      // 1 = whole-file reads add their checksum to the total
+    uint8_t crc_state;  // 1 = whole-file reads add their checksum to the total
     char reserved_4[QFILE_PATH_SIZE];
     char reserved_5[QFILE_PATH_SIZE];
     int32_t reserved_6;
@@ -50,26 +50,26 @@ struct QFILE_SETTINGS {
 // One entry of a name tree. Entries of one directory form a sibling chain
 // through next; a directory's entries start at its child.
 struct QFILE_TREE_NODE {
-    uint32_t next;                  // index of the next sibling, QFILE_NO_NODE = none
-    uint32_t child;                 // index of the first child, QFILE_NO_NODE = none
-    char name[QFILE_NAME_SIZE];     // lower case, at most 12 significant characters
+    uint32_t next;               // index of the next sibling, QFILE_NO_NODE = none
+    uint32_t child;              // index of the first child, QFILE_NO_NODE = none
+    char name[QFILE_NAME_SIZE];  // lower case, at most 12 significant characters
 };
 #pragma pack(pop)
 
 // A search-path slot; an empty path is a free slot.
 struct QFILE_SEARCH_PATH {
-    char path[QFILE_PATH_SIZE];     // lower case, used as given (no separator added)
-    QFILE_TREE_NODE* file_tree;     // node array, NULL while no tree is built
-    uint32_t capacity;              // nodes the array can hold
-    uint32_t count;                 // nodes in use; node 0 starts the top directory
+    char path[QFILE_PATH_SIZE];  // lower case, used as given (no separator added)
+    QFILE_TREE_NODE* file_tree;  // node array, NULL while no tree is built
+    uint32_t capacity;           // nodes the array can hold
+    uint32_t count;              // nodes in use; node 0 starts the top directory
 };
 
 // The module's one process-wide state.
 struct QFILE_DETAILS {
-    uint8_t active;                         // 1 between QFILE_initialise and QFILE_deinitialise
-    uint8_t use_tree;                       // 1 = resolve through the name trees, 0 = on disk
+    uint8_t active;    // 1 between QFILE_initialise and QFILE_deinitialise
+    uint8_t use_tree;  // 1 = resolve through the name trees, 0 = on disk
     char extension[QFILE_PATH_SIZE];
-    QFILE_SEARCH_PATH* search_paths;        // search_path_count slots
+    QFILE_SEARCH_PATH* search_paths;  // search_path_count slots
     uint32_t search_path_count;
     uint32_t initial_tree_capacity;
     uint32_t tree_growth_step;
@@ -82,13 +82,13 @@ struct QFILE_DETAILS {
     char reserved_4[QFILE_PATH_SIZE];
     char reserved_5[QFILE_PATH_SIZE];
     int32_t reserved_6;
-    uint8_t* chunck_buffer;                 // chunk_size bytes
+    uint8_t* chunck_buffer;  // chunk_size bytes
     uint32_t crc_total;
-    QFILE_SEARCH_PATH* building_slot;       // slot whose tree is being walked, NULL = none
-    uint8_t building_failed;                // 1 = an entry of that walk found no room
-    struct _stati64 file_status;            // status of the last path found on disk
-    char result[QFILE_PATH_SIZE];           // what QFILE_make_full_path returns ...
-    char candidate[QFILE_PATH_SIZE];        // ... from one of these two
+    QFILE_SEARCH_PATH* building_slot;  // slot whose tree is being walked, NULL = none
+    uint8_t building_failed;           // 1 = an entry of that walk found no room
+    struct _stati64 file_status;       // status of the last path found on disk
+    char result[QFILE_PATH_SIZE];      // what QFILE_make_full_path returns ...
+    char candidate[QFILE_PATH_SIZE];   // ... from one of these two
 };
 
 extern QFILE_DETAILS local_qfile_details;
@@ -167,7 +167,8 @@ void qfile_dump_structured_directory(FILE* stream, const QFILE_TREE_NODE* tree, 
 // Opens name with mode; with search 1 on an active module the resolved path
 // is opened instead (the bare name when it resolves to nothing). A failure is
 // reported with the path tried, the name and the caller's file and line.
-FILE* qfile_fopen(const char* name, const char* mode, uint8_t search, const char* file, int32_t line);
+FILE* qfile_fopen(const char* name, const char* mode, uint8_t search, const char* file,
+                  int32_t line);
 // Closes stream: 0 on success, else the low byte of the close result.
 uint8_t qfile_fclose(FILE* stream, const char* file, int32_t line);
 // The standard stream calls, traced; nothing else.

@@ -9,8 +9,7 @@
 // Bytes of storage for count elements, or -1 when that is negative or the
 // whole allocation (record + storage) would not fit in 32 bits: a wrapped
 // size would give a block smaller than the capacity the record claims.
-static int64_t qstack_storage_size(int32_t count, uint32_t element_size)
-{
+static int64_t qstack_storage_size(int32_t count, uint32_t element_size) {
     QBUG_ENTER("qstack_storage_size");
     int64_t bytes = (int64_t)count * (int64_t)element_size;
     if (count < 0 || bytes > (int64_t)(UINT32_MAX - sizeof(QSTACK))) {
@@ -21,8 +20,7 @@ static int64_t qstack_storage_size(int32_t count, uint32_t element_size)
     return bytes;
 }
 
-QSTACK* QSTACK_allocate(int32_t count, uint32_t element_size)
-{
+QSTACK* QSTACK_allocate(int32_t count, uint32_t element_size) {
     QBUG_ENTER("QSTACK_allocate");
     int64_t bytes = qstack_storage_size(count, element_size);
     QSTACK* stack = NULL;
@@ -42,8 +40,7 @@ QSTACK* QSTACK_allocate(int32_t count, uint32_t element_size)
     return stack;
 }
 
-void QSTACK_deallocate(QSTACK** stack)
-{
+void QSTACK_deallocate(QSTACK** stack) {
     QBUG_ENTER("QSTACK_deallocate");
     if (stack == NULL) {
         QBUG_ASSERT(stack != NULL);
@@ -58,8 +55,7 @@ void QSTACK_deallocate(QSTACK** stack)
     QBUG_LEAVE("QSTACK_deallocate");
 }
 
-QSTACK* QSTACK_reallocate(QSTACK* stack, int32_t new_count)
-{
+QSTACK* QSTACK_reallocate(QSTACK* stack, int32_t new_count) {
     QBUG_ENTER("QSTACK_reallocate");
     if (stack == NULL) {
         QBUG_TRACE("QSTACK_reallocate: stack pointer is NULL");
@@ -91,8 +87,7 @@ QSTACK* QSTACK_reallocate(QSTACK* stack, int32_t new_count)
     return moved;
 }
 
-void QSTACK_make_empty(QSTACK* stack)
-{
+void QSTACK_make_empty(QSTACK* stack) {
     QBUG_ENTER("QSTACK_make_empty");
     if (stack != NULL) {
         stack->top = stack->base;
@@ -100,8 +95,7 @@ void QSTACK_make_empty(QSTACK* stack)
     QBUG_LEAVE("QSTACK_make_empty");
 }
 
-bool QSTACK_is_empty(QSTACK* stack)
-{
+bool QSTACK_is_empty(QSTACK* stack) {
     QBUG_ENTER("QSTACK_is_empty");
     QBUG_ASSERT(stack != NULL);
     bool empty = stack != NULL && stack->top == stack->base;
@@ -109,8 +103,7 @@ bool QSTACK_is_empty(QSTACK* stack)
     return empty;
 }
 
-bool QSTACK_is_full(QSTACK* stack)
-{
+bool QSTACK_is_full(QSTACK* stack) {
     QBUG_ENTER("QSTACK_is_full");
     QBUG_ASSERT(stack != NULL);
     bool full = stack != NULL && stack->top >= stack->base + stack->capacity;
@@ -118,13 +111,13 @@ bool QSTACK_is_full(QSTACK* stack)
     return full;
 }
 
-bool QSTACK_push(QSTACK* stack, const void* element)
-{
+bool QSTACK_push(QSTACK* stack, const void* element) {
     QBUG_ENTER("QSTACK_push");
     QBUG_ASSERT(stack != NULL);
     if (element == NULL) {
         if (QBUG_ON(QBUG_FLAG_TRACE)) {
-            QBUG_trace(QBUG_FILE, (uint16_t)__LINE__, "STACK ERROR: data pointer is NULL cannot push it!\n");
+            QBUG_trace(QBUG_FILE, (uint16_t)__LINE__,
+                       "STACK ERROR: data pointer is NULL cannot push it!\n");
             QBUG_dump_trace_buffer();
         }
         QBUG_LEAVE("QSTACK_push");
@@ -147,8 +140,7 @@ bool QSTACK_push(QSTACK* stack, const void* element)
     return true;
 }
 
-bool QSTACK_pop(QSTACK* stack, void* out)
-{
+bool QSTACK_pop(QSTACK* stack, void* out) {
     QBUG_ENTER("QSTACK_pop");
     QBUG_ASSERT(stack != NULL);
     if (stack == NULL || out == NULL || stack->top <= stack->base) {
@@ -165,8 +157,7 @@ bool QSTACK_pop(QSTACK* stack, void* out)
     return true;
 }
 
-bool QSTACK_remove_stack_entry(QSTACK* stack, const void* element)
-{
+bool QSTACK_remove_stack_entry(QSTACK* stack, const void* element) {
     QBUG_ENTER("QSTACK_remove_stack_entry");
     QBUG_ASSERT(stack != NULL);
     if (stack == NULL || element == NULL || stack->top <= stack->base) {

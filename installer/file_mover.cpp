@@ -11,7 +11,7 @@
 // it is whole. The name is fixed per file, so that the copy of a run killed
 // in the middle is replaced by the next run's.
 #define INSTALL_PARTIAL_SUFFIX ".partial"
-#define INSTALL_COPY_CHUNK (1024 * 1024)
+#define INSTALL_COPY_CHUNK     (1024 * 1024)
 
 // Copies the open file in to partial (replacing what an earlier run left
 // there), with its times, and flushes it to the disk. False, with partial
@@ -52,12 +52,12 @@ void move_file(const char* source, const char* destination) {
     if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ||
         !format_path(partial, sizeof partial, "%s" INSTALL_PARTIAL_SUFFIX, destination))
         return;
-    HANDLE in = CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                            NULL);
+    HANDLE in =
+        CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (in == INVALID_HANDLE_VALUE) return;
     BY_HANDLE_FILE_INFORMATION information;
-    bool copied = GetFileInformationByHandle(in, &information) &&
-                  copy_whole(in, &information, partial);
+    bool copied =
+        GetFileInformationByHandle(in, &information) && copy_whole(in, &information, partial);
     CloseHandle(in);
     if (!copied) return;
     // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared

@@ -124,10 +124,10 @@ void create_parent_directories(void) {
     create_directory_levels(directory, "\\");
 }
 
-#define INSTALL_SPECIAL_FOLDER_FORMAT                                  \
+#define INSTALL_SPECIAL_FOLDER_FORMAT                               \
     "This folder belongs to Windows or holds your own files:\n%s\n" \
     "Please choose a new folder for the game."
-#define INSTALL_NOT_EMPTY_FORMAT                                        \
+#define INSTALL_NOT_EMPTY_FORMAT                                     \
     "This folder already holds files that are not the game's:\n%s\n" \
     "Please choose a new or empty folder for the game."
 

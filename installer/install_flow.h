@@ -9,10 +9,10 @@
 
 // The free-space bands, in KiB: above the first band 1, above the second
 // band 2, above the third band 3, otherwise too little.
-#define INSTALL_BAND1_KIB 1331200u
-#define INSTALL_BAND2_KIB 1075200u
-#define INSTALL_BAND3_KIB 665600u
-#define INSTALL_POLL_MS 5000
+#define INSTALL_BAND1_KIB    1331200u
+#define INSTALL_BAND2_KIB    1075200u
+#define INSTALL_BAND3_KIB    665600u
+#define INSTALL_POLL_MS      5000
 #define INSTALL_FINAL_PASSES 6
 
 // Ok on the path screen: either returns to the path screen or ends the process.

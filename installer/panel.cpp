@@ -14,8 +14,8 @@
 #include <string.h>
 
 #define LABEL_BACKGROUND RGB(10, 10, 10)
-#define TEXT_WHITE RGB(255, 255, 255)
-#define NOT_TOUCHED -1
+#define TEXT_WHITE       RGB(255, 255, 255)
+#define NOT_TOUCHED      -1
 
 // The edit control takes at most this many characters from the keyboard.
 #define INSTALL_DIR_LIMIT (INSTALL_PATH_SIZE - 1)
@@ -133,16 +133,11 @@ void show_path_screen(void) {
 void show_working_screen(void) {
     // clang-format off: one row per control
     static const ScreenCell cells[] = {
-        {IDC_PLAY, 0, 0, NOT_TOUCHED},
-        {IDC_INSTALL_REMOVE, 0, 0, NOT_TOUCHED},
-        {IDC_DIRECTX, 0, 0, NOT_TOUCHED},
-        {IDC_README, 0, 0, NOT_TOUCHED},
-        {IDC_EXIT, 0, 0, NOT_TOUCHED},
-        {IDC_PATH_PROMPT, 0, 0, NOT_TOUCHED},
-        {IDC_INSTALL_DIR, 0, 0, NOT_TOUCHED},
-        {IDC_WORKING_TEXT, IDS_INSTALLING, 1, NOT_TOUCHED},
-        {IDC_STATUS, 0, 0, NOT_TOUCHED},
-        {IDC_PROGRESS, 0, 1, NOT_TOUCHED},
+        {IDC_PLAY, 0, 0, NOT_TOUCHED},        {IDC_INSTALL_REMOVE, 0, 0, NOT_TOUCHED},
+        {IDC_DIRECTX, 0, 0, NOT_TOUCHED},     {IDC_README, 0, 0, NOT_TOUCHED},
+        {IDC_EXIT, 0, 0, NOT_TOUCHED},        {IDC_PATH_PROMPT, 0, 0, NOT_TOUCHED},
+        {IDC_INSTALL_DIR, 0, 0, NOT_TOUCHED}, {IDC_WORKING_TEXT, IDS_INSTALLING, 1, NOT_TOUCHED},
+        {IDC_STATUS, 0, 0, NOT_TOUCHED},      {IDC_PROGRESS, 0, 1, NOT_TOUCHED},
     };
     // clang-format on
     apply_screen(cells, sizeof cells / sizeof cells[0]);
@@ -170,8 +165,8 @@ void show_last_error(void) {
 
 void load_skin_bitmaps(void) {
     HINSTANCE instance = installer_state.instance;
-    HBITMAP background = (HBITMAP)LoadImageA(instance, MAKEINTRESOURCEA(IDB_BACKGROUND),
-                                             IMAGE_BITMAP, 0, 0, 0);
+    HBITMAP background =
+        (HBITMAP)LoadImageA(instance, MAKEINTRESOURCEA(IDB_BACKGROUND), IMAGE_BITMAP, 0, 0, 0);
     if (background == NULL) show_last_error();
     HBITMAP button = (HBITMAP)LoadImageA(instance, MAKEINTRESOURCEA(IDB_BUTTON_SKIN), IMAGE_BITMAP,
                                          0, 0, LR_CREATEDIBSECTION);
@@ -200,8 +195,8 @@ void paint_background(HWND window) {
         if (previous != NULL &&
             GetObjectA(installer_state.background_bitmap, sizeof description, &description) != 0 &&
             GetClientRect(window, &client))
-            BitBlt(target, 0, 0, client.right - client.left, client.bottom - client.top, source, 0, 0,
-                   SRCCOPY);
+            BitBlt(target, 0, 0, client.right - client.left, client.bottom - client.top, source, 0,
+                   0, SRCCOPY);
         if (previous != NULL) SelectObject(source, previous);
         DeleteDC(source);
     }
@@ -209,8 +204,7 @@ void paint_background(HWND window) {
 }
 
 static bool is_label(UINT control) {
-    return control == IDC_PATH_PROMPT || control == IDC_WORKING_TEXT ||
-           control == IDC_STATUS;
+    return control == IDC_PATH_PROMPT || control == IDC_WORKING_TEXT || control == IDC_STATUS;
 }
 
 void draw_panel_item(HWND window, const DRAWITEMSTRUCT* item) {
@@ -291,8 +285,8 @@ static bool on_path_screen(void) {
 
 static void on_command(HWND window, UINT control) {
     // While a flow runs, nothing starts another flow or changes its directory.
-    if (flow_running && (control == IDC_OK || control == IDC_INSTALL_REMOVE || control == IDC_INSTALL_DIR ||
-                         control == IDC_CANCEL))
+    if (flow_running && (control == IDC_OK || control == IDC_INSTALL_REMOVE ||
+                         control == IDC_INSTALL_DIR || control == IDC_CANCEL))
         return;
     switch (control) {
     case IDC_OK:
@@ -313,9 +307,7 @@ static void on_command(HWND window, UINT control) {
     case IDC_README:
         if (installer_state.start_screen_shown) show_readme();
         break;
-    case IDC_INSTALL_DIR:
-        on_install_dir_changed(window);
-        break;
+    case IDC_INSTALL_DIR: on_install_dir_changed(window); break;
     case IDC_CANCEL:
         if (on_path_screen()) {
             installer_state.start_screen_shown = true;
@@ -345,34 +337,22 @@ static void on_init_dialog(HWND window) {
 
 static void on_erase_background(HWND window, HDC context) {
     RECT client;
-    if (GetClientRect(window, &client)) FillRect(context, &client, installer_state.background_brush);
+    if (GetClientRect(window, &client))
+        FillRect(context, &client, installer_state.background_brush);
 }
 
 INT_PTR CALLBACK panel_procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
     switch (message) {
-    case WM_INITDIALOG:
-        on_init_dialog(window);
-        return TRUE;
+    case WM_INITDIALOG: on_init_dialog(window); return TRUE;
     case WM_PAINT:
         InvalidateRect(window, NULL, TRUE);
         paint_background(window);
         return TRUE;
-    case WM_ERASEBKGND:
-        on_erase_background(window, (HDC)first);
-        return TRUE;
-    case WM_DRAWITEM:
-        draw_panel_item(window, (const DRAWITEMSTRUCT*)second);
-        return TRUE;
-    case WM_WINDOWPOSCHANGED:
-        InvalidateRect(window, NULL, TRUE);
-        return TRUE;
-    case WM_CLOSE:
-        PostQuitMessage(0);
-        return TRUE;
-    case WM_COMMAND:
-        on_command(window, LOWORD(first));
-        return TRUE;
-    default:
-        return FALSE;
+    case WM_ERASEBKGND: on_erase_background(window, (HDC)first); return TRUE;
+    case WM_DRAWITEM: draw_panel_item(window, (const DRAWITEMSTRUCT*)second); return TRUE;
+    case WM_WINDOWPOSCHANGED: InvalidateRect(window, NULL, TRUE); return TRUE;
+    case WM_CLOSE: PostQuitMessage(0); return TRUE;
+    case WM_COMMAND: on_command(window, LOWORD(first)); return TRUE;
+    default: return FALSE;
     }
 }

@@ -23,7 +23,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#define REMOVE_REFUSED_FORMAT                                                       \
+#define REMOVE_REFUSED_FORMAT                                                      \
     "The game cannot be removed from \"%s\": that is not a directory of its own. " \
     "Nothing was removed."
 
@@ -49,7 +49,7 @@ static const char* game_start_menu_folder(const char* key_error) {
     return installer_state.programs_folder;
 }
 
-#define REMOVE_FAILED_FORMAT                                                                \
+#define REMOVE_FAILED_FORMAT                                                                    \
     "%lu files of the game could not be removed, among them:\n%s\nClose the program that uses " \
     "them and run the uninstall again."
 #define REMOVE_FAILED_TEXT_SIZE 1400  // the format, a count and a walker path (under 1024)

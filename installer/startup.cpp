@@ -18,9 +18,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#define FOLDER_FLAG_CREATE 0x8000      // CSIDL_FLAG_CREATE
-#define FOLDER_PROGRAM_FILES 0x0026    // CSIDL_PROGRAM_FILES
-#define FOLDER_DESKTOP 0x0000          // CSIDL_DESKTOP
+#define FOLDER_FLAG_CREATE   0x8000  // CSIDL_FLAG_CREATE
+#define FOLDER_PROGRAM_FILES 0x0026  // CSIDL_PROGRAM_FILES
+#define FOLDER_DESKTOP       0x0000  // CSIDL_DESKTOP
 
 static void fatal(const char* text, const char* caption) {
     MessageBoxA(NULL, text, caption, MB_OK);
@@ -56,11 +56,11 @@ static void copy_support_files(const char* windows_directory) {
     DWORD length = GetModuleFileNameA(NULL, own_file, sizeof own_file);
     bool own_known = length > 0 && length < sizeof own_file;
     char source[INSTALL_PATH_SIZE], library[INSTALL_PATH_SIZE], library32[INSTALL_PATH_SIZE];
-    bool source_ok = format_path(source, sizeof source, "%s\\dsetup.dll",
-                                 installer_state.start_directory);
+    bool source_ok =
+        format_path(source, sizeof source, "%s\\dsetup.dll", installer_state.start_directory);
     bool library_ok = format_path(library, sizeof library, "%s\\dsetup.dll", windows_directory);
-    bool library32_ok = format_path(library32, sizeof library32, "%s\\dsetup32.dll",
-                                    windows_directory);
+    bool library32_ok =
+        format_path(library32, sizeof library32, "%s\\dsetup32.dll", windows_directory);
     if (own_known) {
         FILE* file = fopen(own_file, "r");
         if (file != NULL) {
@@ -111,7 +111,8 @@ int run_installer(HINSTANCE instance, const char* command_line) {
         query_folder(FOLDER_FLAG_CREATE | FOLDER_PROGRAM_FILES, state->default_base_folder) ==
             E_INVALIDARG)
         format_path(state->default_base_folder, sizeof state->default_base_folder, "c:");
-    if (query_folder(FOLDER_FLAG_CREATE | FOLDER_PROGRAM_FILES, state->program_files_folder) != S_OK)
+    if (query_folder(FOLDER_FLAG_CREATE | FOLDER_PROGRAM_FILES, state->program_files_folder) !=
+        S_OK)
         fatal("Could not find program files using SHFOLDER.EXE. Please restart your computer...",
               "IMPORTANT");
     if (query_folder(FOLDER_FLAG_CREATE | FOLDER_DESKTOP, state->desktop_folder) != S_OK)
@@ -138,8 +139,8 @@ int run_installer(HINSTANCE instance, const char* command_line) {
 
     state->main_dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PANEL),
                                             state->desktop_window, panel_procedure, 0);
-    DWORD directory_length = GetCurrentDirectoryA(sizeof state->start_directory,
-                                                  state->start_directory);
+    DWORD directory_length =
+        GetCurrentDirectoryA(sizeof state->start_directory, state->start_directory);
     if (directory_length == 0 || directory_length >= sizeof state->start_directory)
         state->start_directory[0] = '\0';
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));

@@ -34,8 +34,7 @@
 // pages faulted in and zeroed, for every file.
 #define COPY_BUFFER_SIZE 1024000
 
-static int32_t WINAPI_message_box(const char* text, const char* caption, uint32_t type)
-{
+static int32_t WINAPI_message_box(const char* text, const char* caption, uint32_t type) {
     return MessageBoxA(NULL, text, caption, type);
 }
 
@@ -56,8 +55,7 @@ static char (*directory_list)[SCRIPT_PATH_SIZE];
 static int32_t directory_list_count;
 static int32_t directory_list_capacity;
 
-static void load_message_text(uint32_t id, char* buffer)
-{
+static void load_message_text(uint32_t id, char* buffer) {
     if (!load_text(id, buffer, TEXT_SIZE)) {
         buffer[0] = '\0';
     }
@@ -65,8 +63,7 @@ static void load_message_text(uint32_t id, char* buffer)
 
 // An error box titled "Error!" with the text id alone or followed by detail
 // in format ("%s %s" or "%s, %s\n").
-static void show_error(uint32_t id, const char* format, const char* detail)
-{
+static void show_error(uint32_t id, const char* format, const char* detail) {
     char title[TEXT_SIZE];
     char text[TEXT_SIZE];
     char message[MESSAGE_SIZE];
@@ -81,24 +78,21 @@ static void show_error(uint32_t id, const char* format, const char* detail)
 }
 
 // A copy that cannot go on: say so and end the whole walk.
-static void fail_copy(uint32_t id, const char* format, const char* path)
-{
+static void fail_copy(uint32_t id, const char* format, const char* path) {
     show_error(id, format, path);
     abort_walk();
 }
 
 // Makes a read-only, hidden or system file plain (attributes as read
 // before); other files are left as they are.
-static void make_plain(const char* path, DWORD attributes)
-{
+static void make_plain(const char* path, DWORD attributes) {
     const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & blocking)) {
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     }
 }
 
-static const char* last_component(const char* path)
-{
+static const char* last_component(const char* path) {
     const char* separator = strrchr(path, '\\');
     return separator != NULL ? separator + 1 : path;
 }
@@ -110,14 +104,12 @@ struct EXPANDED_ARGUMENTS {
     char* second;
 };
 
-static EXPANDED_ARGUMENTS expand_arguments(const SCRIPT_RECORD* record)
-{
+static EXPANDED_ARGUMENTS expand_arguments(const SCRIPT_RECORD* record) {
     EXPANDED_ARGUMENTS expanded = {expand_path(record->argument1), expand_path(record->argument2)};
     return expanded;
 }
 
-static void release_arguments(EXPANDED_ARGUMENTS* expanded)
-{
+static void release_arguments(EXPANDED_ARGUMENTS* expanded) {
     free(expanded->first);
     free(expanded->second);
 }
@@ -130,8 +122,7 @@ static void release_arguments(EXPANDED_ARGUMENTS* expanded)
 // the game's own: not the Windows directory, no special folder of the
 // system or the user and no folder above one, in any spelling. Deleting one
 // named file, such as the game's link on the Desktop, needs only the former.
-static bool deletable_directory(const char* directory, bool one_named_file)
-{
+static bool deletable_directory(const char* directory, bool one_named_file) {
     if (directory == NULL) {
         return false;
     }
@@ -154,15 +145,13 @@ static bool deletable_directory(const char* directory, bool one_named_file)
 
 // Copies one reported file into the current copy destination under its own
 // name; on any failure shows why and ends the walk.
-static void copy_file_callback(const char* path, int32_t kind)
-{
+static void copy_file_callback(const char* path, int32_t kind) {
     if (kind != WALK_FILE || path == NULL) {
         return;
     }
     char target[SCRIPT_PATH_SIZE];
-    if (copy_destination == NULL ||
-        snprintf(target, sizeof target, "%s\\%s", copy_destination, last_component(path)) >=
-            (int)sizeof target) {
+    if (copy_destination == NULL || snprintf(target, sizeof target, "%s\\%s", copy_destination,
+                                             last_component(path)) >= (int)sizeof target) {
         fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
         return;
     }
@@ -218,8 +207,7 @@ static void copy_file_callback(const char* path, int32_t kind)
 
 // Mirrors a reported directory under the current copy destination and
 // copies its contents there (a nested walk); files go to copy_file_callback.
-static void copy_tree_callback(const char* path, int32_t kind)
-{
+static void copy_tree_callback(const char* path, int32_t kind) {
     if (kind == WALK_FILE) {
         copy_file_callback(path, kind);
         return;
@@ -247,8 +235,7 @@ static void copy_tree_callback(const char* path, int32_t kind)
 
 // A copy whose source or destination could not be expanded: shown like a
 // source that cannot be opened, naming the argument as the script wrote it.
-static void fail_unexpanded_copy(const SCRIPT_RECORD* record, const char* source)
-{
+static void fail_unexpanded_copy(const SCRIPT_RECORD* record, const char* source) {
     show_error(TEXT_OPEN_FAILED, "%s %s", source == NULL ? record->argument1 : record->argument2);
 }
 
@@ -256,8 +243,7 @@ static void fail_unexpanded_copy(const SCRIPT_RECORD* record, const char* source
 // destination, walks the source with callback into the destination, one
 // copy buffer for all its files, and releases both. False when an argument
 // could not be expanded or a failed copy ended the walk.
-static bool copy_with(const SCRIPT_RECORD* record, WALK_CALLBACK callback)
-{
+static bool copy_with(const SCRIPT_RECORD* record, WALK_CALLBACK callback) {
     EXPANDED_ARGUMENTS paths = expand_arguments(record);
     bool whole = false;
     if (paths.first == NULL || paths.second == NULL) {
@@ -274,20 +260,17 @@ static bool copy_with(const SCRIPT_RECORD* record, WALK_CALLBACK callback)
     return whole;
 }
 
-static uint16_t command_copy_files(const SCRIPT_RECORD* record)
-{
+static uint16_t command_copy_files(const SCRIPT_RECORD* record) {
     return copy_with(record, copy_file_callback) ? SCRIPT_GO_ON : SCRIPT_STOP;
 }
 
-static uint16_t command_copy_tree(const SCRIPT_RECORD* record)
-{
+static uint16_t command_copy_tree(const SCRIPT_RECORD* record) {
     // A failed copy ends the whole tree, but not the script.
     copy_with(record, copy_tree_callback);
     return SCRIPT_GO_ON;
 }
 
-static uint16_t command_copy_file(const SCRIPT_RECORD* record)
-{
+static uint16_t command_copy_file(const SCRIPT_RECORD* record) {
     EXPANDED_ARGUMENTS paths = expand_arguments(record);
     const char* source = paths.first;
     char* destination = paths.second;
@@ -320,8 +303,7 @@ static uint16_t command_copy_file(const SCRIPT_RECORD* record)
 
 // ---- Directories ------------------------------------------------------------
 
-static uint16_t command_make_dir(const SCRIPT_RECORD* record)
-{
+static uint16_t command_make_dir(const SCRIPT_RECORD* record) {
     char* directory = expand_path(record->argument2);
     if (directory != NULL) {
         update_status(directory);
@@ -331,8 +313,7 @@ static uint16_t command_make_dir(const SCRIPT_RECORD* record)
     return SCRIPT_GO_ON;
 }
 
-static uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record)
-{
+static uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record) {
     char* directory = expand_path(record->argument1);
     if (directory != NULL) {
         CreateDirectoryA(directory, NULL);
@@ -341,8 +322,7 @@ static uint16_t command_make_dir_quiet(const SCRIPT_RECORD* record)
     return SCRIPT_GO_ON;
 }
 
-static uint16_t command_if_file_exists(const SCRIPT_RECORD* record)
-{
+static uint16_t command_if_file_exists(const SCRIPT_RECORD* record) {
     char* name = expand_path(record->argument1);
     FILE* file = name != NULL ? fopen(name, "r") : NULL;
     free(name);
@@ -366,7 +346,7 @@ static bool deletions_stopped;
 // a 64-bit hash of each path counted, so that a file tried by two records
 // (the data tree, then its files) counts once. Past the hash table's end
 // paths are counted without that check.
-#define FAILED_PATH_SIZE 1024  // the walker's paths are shorter
+#define FAILED_PATH_SIZE  1024  // the walker's paths are shorter
 #define FAILED_HASH_LIMIT 4096
 static uint32_t failed_deletions;
 static char first_failed_deletion[FAILED_PATH_SIZE];
@@ -379,8 +359,7 @@ static uint32_t failed_hash_count;
 static bool delete_descends;
 static bool delete_removes_directories;
 
-void script_deletions_reset(void)
-{
+void script_deletions_reset(void) {
     declined_tree_count = 0;
     deletions_stopped = false;
     failed_deletions = 0;
@@ -388,16 +367,14 @@ void script_deletions_reset(void)
     failed_hash_count = 0;
 }
 
-uint32_t script_failed_deletions(const char** first_path)
-{
+uint32_t script_failed_deletions(const char** first_path) {
     if (first_path != NULL) {
         *first_path = first_failed_deletion;
     }
     return failed_deletions;
 }
 
-static void note_failed_deletion(const char* path)
-{
+static void note_failed_deletion(const char* path) {
     uint64_t hash = 14695981039346656037ull;
     for (const unsigned char* c = (const unsigned char*)path; *c != '\0'; c++) {
         hash = (hash ^ *c) * 1099511628211ull;
@@ -418,8 +395,7 @@ static void note_failed_deletion(const char* path)
 
 // The length of the next path component at *cursor (separators before it
 // passed over, *cursor moved to its start); 0 at the end.
-static size_t next_component(const char** cursor)
-{
+static size_t next_component(const char** cursor) {
     const char* start = *cursor;
     while (*start == '\\' || *start == '/') {
         start++;
@@ -431,8 +407,7 @@ static size_t next_component(const char** cursor)
 // True when path is tree or lies inside it: every component of tree equals
 // the path's component at the same place, without regard to case. Doubled
 // and trailing separators do not matter.
-static bool path_is_inside(const char* path, const char* tree)
-{
+static bool path_is_inside(const char* path, const char* tree) {
     for (;;) {
         size_t tree_length = next_component(&tree);
         if (tree_length == 0) {
@@ -450,8 +425,7 @@ static bool path_is_inside(const char* path, const char* tree)
 }
 
 // True when the user's No keeps path: it lies inside a declined tree.
-static bool kept_by_user(const char* path)
-{
+static bool kept_by_user(const char* path) {
     if (deletions_stopped) {
         return true;
     }
@@ -463,8 +437,7 @@ static bool kept_by_user(const char* path)
     return false;
 }
 
-static void remember_declined_tree(const char* directory)
-{
+static void remember_declined_tree(const char* directory) {
     if (declined_tree_count >= DECLINED_TREE_LIMIT || strlen(directory) >= SCRIPT_PATH_SIZE) {
         deletions_stopped = true;
         return;
@@ -473,8 +446,7 @@ static void remember_declined_tree(const char* directory)
 }
 
 // Wine's ntdll exports "wine_get_version"; Windows' does not. Asked once.
-static bool running_under_wine(void)
-{
+static bool running_under_wine(void) {
     static int32_t answer = -1;
     if (answer < 0) {
         HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -490,22 +462,21 @@ static bool running_under_wine(void)
 // directory, a delete disposition the target tree), so there the link stays
 // and counts as a deletion that did not happen. A host symbolic link to a
 // file is listed there as a plain file and cannot be told apart from one.
-static void remove_link(const char* path)
-{
+static void remove_link(const char* path) {
     if (running_under_wine()) {
         note_failed_deletion(path);
         return;
     }
     DWORD attributes = GetFileAttributesA(path);
-    bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    bool directory =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (!(directory ? RemoveDirectoryA(path) : DeleteFileA(path))) {
         note_failed_deletion(path);
     }
 }
 
 // The length of path without its trailing separators (a lone one stays).
-static size_t trimmed_length(const char* path)
-{
+static size_t trimmed_length(const char* path) {
     size_t length = strlen(path);
     while (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/')) {
         length--;
@@ -514,8 +485,7 @@ static size_t trimmed_length(const char* path)
 }
 
 // True when directory (trailing separators aside) is a reparse point.
-static bool is_link(const char* directory)
-{
+static bool is_link(const char* directory) {
     char trimmed[SCRIPT_PATH_SIZE];
     size_t length = trimmed_length(directory);
     if (length >= sizeof trimmed) {
@@ -532,8 +502,7 @@ static bool is_link(const char* directory)
 // deletion; one that went away by itself is not. Only files whose attributes
 // would block the deletion are made plain first: a look at the attributes
 // costs far less than setting them.
-static void delete_callback(const char* path, int32_t kind)
-{
+static void delete_callback(const char* path, int32_t kind) {
     if (path == NULL || path[0] == '\0' || kind == WALK_TICK || kept_by_user(path)) {
         return;
     }
@@ -551,7 +520,8 @@ static void delete_callback(const char* path, int32_t kind)
         }
     } else if (kind == WALK_LINK) {
         DWORD attributes = GetFileAttributesA(path);
-        bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        bool directory =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (delete_removes_directories || !directory) {
             remove_link(path);
         }
@@ -560,8 +530,7 @@ static void delete_callback(const char* path, int32_t kind)
 
 // Collects reported directories into the list, as far as it has room; a
 // directory the user kept is left out.
-static void collect_directory_callback(const char* path, int32_t kind)
-{
+static void collect_directory_callback(const char* path, int32_t kind) {
     if (kind != WALK_DIRECTORY || path == NULL || directory_list_count >= directory_list_capacity ||
         kept_by_user(path)) {
         return;
@@ -574,8 +543,7 @@ static void collect_directory_callback(const char* path, int32_t kind)
     directory_list_count++;
 }
 
-static uint16_t command_remove_tree(const SCRIPT_RECORD* record)
-{
+static uint16_t command_remove_tree(const SCRIPT_RECORD* record) {
     char* directory = expand_path(record->argument2);
     directory_count = 0;
     directory_list_count = 0;
@@ -615,7 +583,8 @@ static uint16_t command_remove_tree(const SCRIPT_RECORD* record)
     // Second pass: the directories, parents before their children (the walker
     // reports a directory before it enters it), removed from the last back.
     if (directory_count > 0) {
-        directory_list = (char(*)[SCRIPT_PATH_SIZE])calloc((size_t)directory_count, SCRIPT_PATH_SIZE);
+        directory_list =
+            (char(*)[SCRIPT_PATH_SIZE])calloc((size_t)directory_count, SCRIPT_PATH_SIZE);
         if (directory_list != NULL) {
             directory_list_capacity = directory_count;
             walk_tree("*.*", directory, collect_directory_callback, WALK_DESCEND);
@@ -636,8 +605,7 @@ static uint16_t command_remove_tree(const SCRIPT_RECORD* record)
 // Deletes the files matching argument 2 in the directory of argument 1,
 // with or without its subdirectories. A tree is never deleted through a
 // link: a directory that is one is passed over when the walk would descend.
-static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
-{
+static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags) {
     EXPANDED_ARGUMENTS arguments = expand_arguments(record);
     const char* directory = arguments.first;
     const char* pattern = arguments.second;
@@ -653,20 +621,17 @@ static uint16_t delete_files(const SCRIPT_RECORD* record, uint32_t flags)
     return SCRIPT_GO_ON;
 }
 
-static uint16_t command_delete_files_tree(const SCRIPT_RECORD* record)
-{
+static uint16_t command_delete_files_tree(const SCRIPT_RECORD* record) {
     return delete_files(record, WALK_DESCEND);
 }
 
-static uint16_t command_delete_files(const SCRIPT_RECORD* record)
-{
+static uint16_t command_delete_files(const SCRIPT_RECORD* record) {
     return delete_files(record, 0);
 }
 
 // ---- Links and small files --------------------------------------------------
 
-static uint16_t command_file_link(const SCRIPT_RECORD* record)
-{
+static uint16_t command_file_link(const SCRIPT_RECORD* record) {
     EXPANDED_ARGUMENTS paths = expand_arguments(record);
     const char* link = paths.first;
     const char* target = paths.second;
@@ -691,8 +656,7 @@ static uint16_t command_file_link(const SCRIPT_RECORD* record)
     return created ? SCRIPT_GO_ON : SCRIPT_STOP;
 }
 
-static uint16_t command_web_link(const SCRIPT_RECORD* record)
-{
+static uint16_t command_web_link(const SCRIPT_RECORD* record) {
     EXPANDED_ARGUMENTS arguments = expand_arguments(record);
     const char* shortcut = arguments.first;
     const char* address = arguments.second;
@@ -718,8 +682,7 @@ static uint16_t command_web_link(const SCRIPT_RECORD* record)
     return SCRIPT_GO_ON;
 }
 
-static uint16_t command_write_path_file(const SCRIPT_RECORD* record)
-{
+static uint16_t command_write_path_file(const SCRIPT_RECORD* record) {
     EXPANDED_ARGUMENTS arguments = expand_arguments(record);
     const char* name = arguments.first;
     const char* text = arguments.second;
@@ -743,8 +706,7 @@ static uint16_t command_write_path_file(const SCRIPT_RECORD* record)
 
 // Copies the next non-empty colon-separated field at *cursor into field
 // (size bytes). False when there is none or it does not fit.
-static bool next_field(const char** cursor, char* field, size_t size)
-{
+static bool next_field(const char** cursor, char* field, size_t size) {
     const char* start = *cursor;
     while (*start == ':') {
         start++;
@@ -759,8 +721,7 @@ static bool next_field(const char** cursor, char* field, size_t size)
     return true;
 }
 
-static uint16_t command_file_type(const SCRIPT_RECORD* record)
-{
+static uint16_t command_file_type(const SCRIPT_RECORD* record) {
     const char* type_text = record->argument2;
     char extension[EXTENSION_LENGTH + 1];
     char type_key[TYPE_KEY_SIZE];

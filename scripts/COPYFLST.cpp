@@ -13,7 +13,8 @@
 
 // ---- Built-in scripts --------------------------------------------------------
 
-#define END_RECORD {CMD_END, NULL, NULL}
+#define END_RECORD \
+    { CMD_END, NULL, NULL }
 
 const SCRIPT_RECORD remove_script[] = {
     {CMD_REMOVE_TREE, NULL, "<DST>\\data"},
@@ -26,23 +27,22 @@ const SCRIPT_RECORD remove_script[] = {
 
 // The game's data directories, in the order the install script makes and
 // fills them.
-#define DATA_DIRECTORIES(row)                                                      \
-    row("Anims") row("ANM") row("Bink") row("Dialogue") row("fonts") row("INK")  \
-    row("Interface") row("LCM") row("LMM") row("MCZ") row("Rand") row("Sound")   \
-    row("str") row("WMC") row("WMD") row("WSD") row("WSM")
+#define DATA_DIRECTORIES(row)                                                                      \
+    row("Anims") row("ANM") row("Bink") row("Dialogue") row("fonts") row("INK") row("Interface")   \
+        row("LCM") row("LMM") row("MCZ") row("Rand") row("Sound") row("str") row("WMC") row("WMD") \
+            row("WSD") row("WSM")
 #define DATA_DIRECTORY(name) {CMD_MAKE_DIR, NULL, "<DST>\\data\\" name},
-#define DATA_TREE(name) {CMD_COPY_TREE, "<SRC>\\data\\" name, "<DST>\\data\\" name},
+#define DATA_TREE(name)      {CMD_COPY_TREE, "<SRC>\\data\\" name, "<DST>\\data\\" name},
 
 const SCRIPT_RECORD install_script[] = {
     {CMD_MAKE_DIR, NULL, "<DST>"},
     {CMD_MAKE_DIR, NULL, "<DST>\\data"},
-    DATA_DIRECTORIES(DATA_DIRECTORY)
-    DATA_DIRECTORIES(DATA_TREE)
-    {CMD_COPY_FILES, "<SRC>", "<DST>"},
+    DATA_DIRECTORIES(DATA_DIRECTORY) DATA_DIRECTORIES(DATA_TREE){CMD_COPY_FILES, "<SRC>", "<DST>"},
     {CMD_COPY_FILES, "<SRC>\\data", "<DST>\\data"},
     {CMD_MAKE_DIR_QUIET, "<STARTMENU>", NULL},
     {CMD_FILE_LINK, "<STARTMENU>\\Tarnholm Demo.lnk", "<DST>\\tnh2main.exe"},
-    {CMD_FILE_LINK, "<STARTMENU>\\Tarnholm Website.lnk", "http://www.brisvanestudios.com/tarnholm/"},
+    {CMD_FILE_LINK, "<STARTMENU>\\Tarnholm Website.lnk",
+     "http://www.brisvanestudios.com/tarnholm/"},
     END_RECORD,
 };
 
@@ -96,7 +96,7 @@ static SPECIAL_FOLDER csidl_data[] = {
     {FOLDER_TABLE_END, NULL, false},
 };
 
-#define CSIDL_CREATE_FLAG 0x8000
+#define CSIDL_CREATE_FLAG   0x8000
 #define FOLDER_E_INVALIDARG ((HRESULT)0x80070057L)
 
 // The caller's paths of the current run and the run's system directory.
@@ -105,8 +105,7 @@ static const char* script_destination;
 static const char* script_start_menu;
 static char* system_directory;
 
-void fill_folder_paths(void)
-{
+void fill_folder_paths(void) {
     FOLDER_PATH_FUNCTION get_folder_path = load_folder_path_function();
     if (csidl_data[0].csidl == FOLDER_TABLE_END) {
         return;
@@ -140,8 +139,7 @@ void fill_folder_paths(void)
 }
 
 // Returns every special-folder path to the tracked allocator.
-static void release_folder_paths(void)
-{
+static void release_folder_paths(void) {
     if (csidl_data[0].csidl == FOLDER_TABLE_END) {
         return;
     }
@@ -153,8 +151,7 @@ static void release_folder_paths(void)
     }
 }
 
-char* expand_path(const char* text)
-{
+char* expand_path(const char* text) {
     if (text == NULL) {
         return NULL;
     }
@@ -198,8 +195,7 @@ char* expand_path(const char* text)
     return output;
 }
 
-int32_t count_script_records(const SCRIPT_RECORD* script)
-{
+int32_t count_script_records(const SCRIPT_RECORD* script) {
     int32_t count = 0;
     while (script[count].code != CMD_END) {
         count++;
@@ -208,8 +204,7 @@ int32_t count_script_records(const SCRIPT_RECORD* script)
 }
 
 // Runs the records; true when the end record was reached.
-static bool run_records(const SCRIPT_RECORD* script, uint8_t quiet_start)
-{
+static bool run_records(const SCRIPT_RECORD* script, uint8_t quiet_start) {
     const SCRIPT_RECORD* position = script;
     int32_t counter = 0;
     while (position->code != CMD_END) {
@@ -240,8 +235,7 @@ static bool run_records(const SCRIPT_RECORD* script, uint8_t quiet_start)
 }
 
 bool run_script(const SCRIPT_RECORD* script, const char* source, const char* destination,
-                const char* start_menu, uint32_t reserved, uint8_t quiet_start)
-{
+                const char* start_menu, uint32_t reserved, uint8_t quiet_start) {
     (void)reserved;
     script_deletions_reset();
     script_source = source;
@@ -250,7 +244,8 @@ bool run_script(const SCRIPT_RECORD* script, const char* source, const char* des
 
     char system_buffer[256];
     UINT system_length = GetSystemDirectoryA(system_buffer, sizeof system_buffer);
-    system_directory = (system_length > 0 && system_length < sizeof system_buffer) ? system_buffer : NULL;
+    system_directory =
+        (system_length > 0 && system_length < sizeof system_buffer) ? system_buffer : NULL;
 
     fill_folder_paths();
 

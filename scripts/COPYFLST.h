@@ -44,7 +44,7 @@ static_assert(sizeof(SCRIPT_RECORD) == 10, "a script record is 10 bytes");
 
 // The built-in scripts. Only the remove script is run by the installer.
 extern const SCRIPT_RECORD remove_script[];
-extern const SCRIPT_RECORD install_script[];   // 41 records
+extern const SCRIPT_RECORD install_script[];  // 41 records
 extern const SCRIPT_RECORD empty_script_one[];
 extern const SCRIPT_RECORD empty_script_two[];
 

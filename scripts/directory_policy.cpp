@@ -58,9 +58,7 @@ static const SPECIAL_FOLDER special_folders[] = {
     {CSIDL_COMMON_PROGRAMS, HKEY_LOCAL_MACHINE, "Common Programs"},
 };
 
-static bool is_letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+static bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // Replaces the longest existing leading part of path (full, without a
 // trailing separator) by its long form; the rest, which does not exist yet,
@@ -89,8 +87,8 @@ static bool expand_long_form(char* path, size_t size) {
 // backslash.
 static void strip_trailing(char* path) {
     size_t length = strlen(path);
-    while (length > 3 &&
-           (path[length - 1] == '\\' || path[length - 1] == '/' || path[length - 1] == '.' || path[length - 1] == ' '))
+    while (length > 3 && (path[length - 1] == '\\' || path[length - 1] == '/' ||
+                          path[length - 1] == '.' || path[length - 1] == ' '))
         path[--length] = '\0';
 }
 
@@ -100,8 +98,8 @@ bool normalise_directory(const char* path, char* normalised, size_t size) {
     size_t length = strnlen(path, DIRECTORY_PATH_SIZE);
     // The typed text itself: a drive, a colon and a backslash, and no "..",
     // which would name some other directory than the one it seems to.
-    if (length >= DIRECTORY_PATH_SIZE || length < 3 || !is_letter(path[0]) || path[1] != ':' || path[2] != '\\' ||
-        strstr(path, "..") != NULL)
+    if (length >= DIRECTORY_PATH_SIZE || length < 3 || !is_letter(path[0]) || path[1] != ':' ||
+        path[2] != '\\' || strstr(path, "..") != NULL)
         return false;
 
     char full[DIRECTORY_PATH_SIZE];
@@ -117,7 +115,9 @@ bool normalise_directory(const char* path, char* normalised, size_t size) {
 // when it cannot be read whole.
 static bool shell_folders_value(const SPECIAL_FOLDER* special, char* folder) {
     HKEY key;
-    if (RegOpenKeyExA(special->root, WINUTILS_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(special->root, WINUTILS_SHELL_FOLDERS_KEY, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
     DWORD type = 0;
     DWORD size = MAX_PATH;
     LONG result = RegQueryValueExA(key, special->value, NULL, &type, (BYTE*)folder, &size);
@@ -150,9 +150,11 @@ static bool is_special(const char* directory) {
     for (const SPECIAL_FOLDER& special : special_folders) {
         DWORD type = special.value != NULL ? SHGFP_TYPE_DEFAULT : SHGFP_TYPE_CURRENT;
         path[0] = '\0';
-        if (SHGetFolderPathA(NULL, special.csidl, NULL, type, path) == S_OK && names_or_holds(directory, path))
+        if (SHGetFolderPathA(NULL, special.csidl, NULL, type, path) == S_OK &&
+            names_or_holds(directory, path))
             return true;
-        if (special.value != NULL && shell_folders_value(&special, path) && names_or_holds(directory, path))
+        if (special.value != NULL && shell_folders_value(&special, path) &&
+            names_or_holds(directory, path))
             return true;
     }
     // The 64-bit Program Files folder, which a 32-bit program's shell does
@@ -188,7 +190,8 @@ static bool inside_setup_default(const char* directory) {
 bool holds_installation(const char* directory) {
     for (const char* name : probe_files) {
         char path[DIRECTORY_PATH_SIZE];
-        if (!format_path(path, sizeof path, "%s\\%s", directory, name) || !file_opens(path)) return false;
+        if (!format_path(path, sizeof path, "%s\\%s", directory, name) || !file_opens(path))
+            return false;
     }
     return true;
 }
@@ -216,12 +219,14 @@ int32_t judge_directory(const char* path, uint32_t rules, char* normalised, size
     if (!format_path(normalised, size, "%s", directory)) return DIRECTORY_NOT_VALID;
 
     size_t length = strlen(directory);
-    if (length <= 3 || length + DIRECTORY_NAME_RESERVE >= DIRECTORY_PATH_SIZE || is_windows_directory(directory))
+    if (length <= 3 || length + DIRECTORY_NAME_RESERVE >= DIRECTORY_PATH_SIZE ||
+        is_windows_directory(directory))
         return DIRECTORY_NOT_VALID;
     if ((rules & DIRECTORY_RULE_SPECIAL) && is_special(directory)) return DIRECTORY_SPECIAL;
     // Relocating from inside the set-up program's own directory would move
     // the game one level deeper into itself with every pass.
-    if ((rules & DIRECTORY_RULE_OUTSIDE_SETUP) && inside_setup_default(directory)) return DIRECTORY_NOT_VALID;
+    if ((rules & DIRECTORY_RULE_OUTSIDE_SETUP) && inside_setup_default(directory))
+        return DIRECTORY_NOT_VALID;
 
     if (rules & DIRECTORY_RULE_NEW_OR_GAME) {
         DWORD attributes = GetFileAttributesA(directory);

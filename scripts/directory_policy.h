@@ -26,7 +26,8 @@
 // What the install flow asks (all rules), and what the remove flow and the
 // scripts' deletions ask: only what the path names, since the game's own
 // files are there then.
-#define DIRECTORY_RULES_INSTALL (DIRECTORY_RULE_SPECIAL | DIRECTORY_RULE_OUTSIDE_SETUP | DIRECTORY_RULE_NEW_OR_GAME)
+#define DIRECTORY_RULES_INSTALL \
+    (DIRECTORY_RULE_SPECIAL | DIRECTORY_RULE_OUTSIDE_SETUP | DIRECTORY_RULE_NEW_OR_GAME)
 #define DIRECTORY_RULES_REMOVE DIRECTORY_RULE_SPECIAL
 
 // Verdicts.

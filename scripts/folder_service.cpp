@@ -17,6 +17,4 @@ FOLDER_PATH_FUNCTION load_folder_path_function(void) {
     return (FOLDER_PATH_FUNCTION)(void*)GetProcAddress(folder_library, "SHGetFolderPathA");
 }
 
-HMODULE folder_service_library(void) {
-    return folder_library;
-}
+HMODULE folder_service_library(void) { return folder_library; }

@@ -17,9 +17,7 @@
 // Set by abort_walk; cleared by every walk_tree and walk_drives.
 static volatile uint8_t walk_aborted = 0;
 
-void abort_walk(void) {
-    walk_aborted = 1;
-}
+void abort_walk(void) { walk_aborted = 1; }
 
 static bool walk_is_dot_entry(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -55,7 +53,8 @@ bool walk_can_list(const char* directory) {
     return GetLastError() != ERROR_FILENAME_EXCED_RANGE;
 }
 
-void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK callback, uint32_t flags) {
+void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK callback,
+                    uint32_t flags) {
     char path[WALK_PATH_SIZE];
     WIN32_FIND_DATAA entry;
     HANDLE search = INVALID_HANDLE_VALUE;
@@ -72,7 +71,8 @@ void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK ca
         } else {
             found = FindNextFileA(search, &entry) != FALSE;
         }
-        if (found && !walk_is_dot_entry(entry.cFileName) && walk_join(path, directory, entry.cFileName)) {
+        if (found && !walk_is_dot_entry(entry.cFileName) &&
+            walk_join(path, directory, entry.cFileName)) {
             callback(path, walk_kind(entry.dwFileAttributes));
         }
         if (!found) break;
@@ -97,8 +97,8 @@ void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK ca
             found = FindNextFileA(search, &entry) != FALSE;
         }
         if (!found) break;
-        if (walk_kind(entry.dwFileAttributes) == WALK_DIRECTORY && !walk_is_dot_entry(entry.cFileName) &&
-            walk_join(path, directory, entry.cFileName)) {
+        if (walk_kind(entry.dwFileAttributes) == WALK_DIRECTORY &&
+            !walk_is_dot_entry(entry.cFileName) && walk_join(path, directory, entry.cFileName)) {
             walk_directory(pattern, path, callback, flags);
         }
         if (walk_aborted) break;

@@ -12,7 +12,7 @@
 #define WALK_LINK      3  // path: a reparse point (junction or symbolic link); never entered
 
 // Walk flags.
-#define WALK_DESCEND 1u   // descend into all subdirectories
+#define WALK_DESCEND 1u  // descend into all subdirectories
 
 // Drive classes (bits of a mask).
 #define DRIVE_CLASS_FIXED   1
@@ -46,6 +46,7 @@ int32_t drive_class(char letter);
 bool walk_drives(const char* pattern, int32_t mask, WALK_CALLBACK callback);
 
 // The recursive worker behind both walks.
-void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK callback, uint32_t flags);
+void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK callback,
+                    uint32_t flags);
 
 #endif

@@ -21,18 +21,21 @@
 #define MASTER_CDS "Y:\\cds"
 #define CD_DRIVE_D "Y:\\machine\\cd-d"
 #define CD_DRIVE_E "Y:\\machine\\cd-e"
-#define SCRATCH "C:\\tarn_e2e\\case"
-#define SENTINEL "C:\\tarn_e2e\\sentinel\\keep.txt"
+#define SCRATCH    "C:\\tarn_e2e\\case"
+#define SENTINEL   "C:\\tarn_e2e\\sentinel\\keep.txt"
 
 static const char NOT_VALID[] = "Sorry this is not a Valid directory, please select another.";
 static const char NO_CD[] =
-    "Could not find the original Tarnholm CD. Please insert Tarn Disk 1, wait a few seconds and then "
+    "Could not find the original Tarnholm CD. Please insert Tarn Disk 1, wait a few seconds and "
+    "then "
     "press OK to try again.";
 static const char WORKING[] = "Please Wait...This may take several minutes";
 
 // ---- Files ------------------------------------------------------------------
 
-static bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+static bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 static bool is_directory(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -58,7 +61,8 @@ static void write_text(const std::string& path, const char* text) {
 }
 
 // The files below directory, relative to it ("data\maps\south.map").
-static void list_files(const std::string& directory, const std::string& relative, std::vector<std::string>* files) {
+static void list_files(const std::string& directory, const std::string& relative,
+                       std::vector<std::string>* files) {
     WIN32_FIND_DATAA found;
     std::string here = relative.empty() ? directory : directory + "\\" + relative;
     HANDLE search = FindFirstFileA((here + "\\*").c_str(), &found);
@@ -109,8 +113,8 @@ static void expect_same_file(const std::string& actual, const std::string& expec
     }
     if (a != NULL) fclose(a);
     if (b != NULL) fclose(b);
-    EXPECT_TRUE(same) << actual << " (" << file_size(actual) << " bytes) differs from " << expected << " ("
-                      << file_size(expected) << " bytes)";
+    EXPECT_TRUE(same) << actual << " (" << file_size(actual) << " bytes) differs from " << expected
+                      << " (" << file_size(expected) << " bytes)";
 }
 
 static bool ends_with_rra(const std::string& name) {
@@ -135,7 +139,8 @@ struct Link {
 
 static bool read_link(const std::string& path, Link* link) {
     IShellLinkA* shell_link = NULL;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&shell_link)))
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                (void**)&shell_link)))
         return false;
     IPersistFile* file = NULL;
     bool ok = SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, (void**)&file));
@@ -164,7 +169,8 @@ static bool read_link(const std::string& path, Link* link) {
 // program, started through the machine's drive Y:).
 static std::string lnkinfo(const std::string& path) {
     typedef char*(CDECL * UNIX_NAME)(LPCWSTR);
-    UNIX_NAME unix_name = (UNIX_NAME)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    UNIX_NAME unix_name =
+        (UNIX_NAME)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
     if (unix_name == NULL) return "<not in wine>";
     wchar_t wide[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
@@ -174,7 +180,8 @@ static std::string lnkinfo(const std::string& path) {
     HeapFree(GetProcessHeap(), 0, host_path);
     const char* output = "lnkinfo.txt";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE file = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+    HANDLE file =
+        CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -183,7 +190,8 @@ static std::string lnkinfo(const std::string& path) {
     PROCESS_INFORMATION process;
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    bool started = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process);
+    bool started =
+        CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process);
     CloseHandle(file);
     if (!started) return "<lnkinfo did not start>";
     // A host program's handle may signal at once: wait for its output to
@@ -258,11 +266,14 @@ protected:
     // Starts the installer, presses Install and waits for the path screen.
     void open_path_screen() {
         ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, &installer));
-        panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
+        panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE,
+                                   DRIVER_TIMEOUT_MS);
         ASSERT_NE(panel, (HWND)NULL) << "no panel";
-        ASSERT_TRUE(wait_until([&] { return DRIVER_is_shown(panel, IDC_INSTALL_REMOVE); })) << "no start screen";
+        ASSERT_TRUE(wait_until([&] { return DRIVER_is_shown(panel, IDC_INSTALL_REMOVE); }))
+            << "no start screen";
         ASSERT_TRUE(DRIVER_click(panel, IDC_INSTALL_REMOVE));
-        ASSERT_TRUE(wait_until([&] { return DRIVER_is_shown(panel, IDC_INSTALL_DIR); })) << "no path screen";
+        ASSERT_TRUE(wait_until([&] { return DRIVER_is_shown(panel, IDC_INSTALL_DIR); }))
+            << "no path screen";
         ASSERT_TRUE(DRIVER_settle(panel));
     }
 
@@ -342,7 +353,8 @@ static std::string short_name(const std::string& path) {
 // Every separator after the drive's doubled, or turned into a slash.
 static std::string respelled(const std::string& path, const char* separator) {
     std::string spelled = path.substr(0, 3);
-    for (size_t i = 3; i < path.size(); i++) spelled += path[i] == '\\' ? std::string(separator) : path.substr(i, 1);
+    for (size_t i = 3; i < path.size(); i++)
+        spelled += path[i] == '\\' ? std::string(separator) : path.substr(i, 1);
     return spelled;
 }
 
@@ -351,9 +363,11 @@ static std::string respelled(const std::string& path, const char* separator) {
 TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     std::string windows_other_case = windows;
-    for (char& c : windows_other_case) c = (char)(islower((unsigned char)c) ? toupper(c) : tolower(c));
+    for (char& c : windows_other_case)
+        c = (char)(islower((unsigned char)c) ? toupper(c) : tolower(c));
     std::string long_path = SCRATCH "\\long\\";
-    long_path.append(512 - 1 - long_path.size() - 5, 'x');  // fits the field, not with "\Tarn II.exe"
+    long_path.append(512 - 1 - long_path.size() - 5,
+                     'x');  // fits the field, not with "\Tarn II.exe"
     ASSERT_TRUE(FOOTPRINT_make_directories(setup_default));
     const std::string nested = std::string(setup_default) + "\\Nested";
     const std::string program_files = folder(CSIDL_PROGRAM_FILES), profile = folder(CSIDL_PROFILE);
@@ -425,7 +439,8 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreenAndTheirParentsAreMade) {
 TEST_F(InstallFlow, PathOnACdDriveIsRefusedAsAnInvalidDrive) {
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     ASSERT_NO_FATAL_FAILURE(choose("D:\\Games\\Tarn"));
-    ASSERT_NO_FATAL_FAILURE(expect_box("Drive selected is invalid. Please choose another install path.", "WARNING"));
+    ASSERT_NO_FATAL_FAILURE(
+        expect_box("Drive selected is invalid. Please choose another install path.", "WARNING"));
     expect_path_screen();
     // Its parent was attempted before the drive was looked at.
     EXPECT_TRUE(is_directory(CD_DRIVE_D "\\Games"));
@@ -453,7 +468,8 @@ TEST_F(InstallFlow, FreeSpaceBandsWarnOrEnd) {
         if (c.too_little) {
             char text[200];
             snprintf(text, sizeof text,
-                     "You do not have enough space on your %c: drive. \nInstall requires a minimum of 650MB. ",
+                     "You do not have enough space on your %c: drive. \nInstall requires a minimum "
+                     "of 650MB. ",
                      c.path[0]);
             ASSERT_NO_FATAL_FAILURE(expect_box(text, "WARNING."));
         } else {
@@ -473,7 +489,8 @@ TEST_F(InstallFlow, CdWithTheNoPatchMarkerEndsTheInstaller) {
     ASSERT_TRUE(insert_cd(CD_DRIVE_E, "nopatch"));
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     ASSERT_NO_FATAL_FAILURE(choose(SCRATCH "\\game"));
-    ASSERT_NO_FATAL_FAILURE(expect_box("Your version of Tarnholm does not require this patch. ", "WARNING"));
+    ASSERT_NO_FATAL_FAILURE(
+        expect_box("Your version of Tarnholm does not require this patch. ", "WARNING"));
     EXPECT_EQ(exit_status(), 1);
     EXPECT_FALSE(exists(SCRATCH "\\game"));
     EXPECT_FALSE(exists(setup_default)) << "the CD's set-up program must not run";
@@ -491,7 +508,8 @@ TEST_F(InstallFlow, TwoCdsTheFirstDriveWins) {
     EXPECT_EQ(value(PRODUCT_KEY, "InstallSource"), "D:\\");
     EXPECT_EQ(value(PRODUCT_KEY, "InstallDir"), SCRATCH "\\two");
     EXPECT_TRUE(is_directory(SCRATCH "\\two"));
-    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY)) << "the installer never creates the entry";
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY))
+        << "the installer never creates the entry";
 }
 
 // No CD at first: Cancel ends the installer; OK after the CD went into E:
@@ -569,12 +587,15 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_FALSE(DRIVER_is_shown(panel, IDC_PATH_PROMPT));
     // The panel answers only between its polling sleeps.
     char working[512] = "";
-    EXPECT_TRUE(wait_until([&] { return DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working); }));
-    EXPECT_TRUE(strcmp(working, WORKING) == 0 || strncmp(working, "Processing ", 11) == 0) << working;
+    EXPECT_TRUE(wait_until(
+        [&] { return DRIVER_control_text(panel, IDC_WORKING_TEXT, working, sizeof working); }));
+    EXPECT_TRUE(strcmp(working, WORKING) == 0 || strncmp(working, "Processing ", 11) == 0)
+        << working;
 
-    ASSERT_NO_FATAL_FAILURE(expect_box("3 files could not be moved into the game's folder and are still in:\n" +
-                                           std::string(setup_default) + "\nPlease restart your machine.",
-                                       "IMPORTANT", IDOK, 90000));
+    ASSERT_NO_FATAL_FAILURE(
+        expect_box("3 files could not be moved into the game's folder and are still in:\n" +
+                       std::string(setup_default) + "\nPlease restart your machine.",
+                   "IMPORTANT", IDOK, 90000));
     EXPECT_EQ(exit_status(), 1);
 
     // The set-up program really held its file open across a poll.
@@ -601,7 +622,8 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
             EXPECT_FALSE(exists(left)) << file;
         }
     }
-    EXPECT_EQ(contents(target + "\\data\\maps\\big.map").size(), 4u * 1048576 + strlen("GAME/data/maps/big.map\n"));
+    EXPECT_EQ(contents(target + "\\data\\maps\\big.map").size(),
+              4u * 1048576 + strlen("GAME/data/maps/big.map\n"));
     // The emptied levels went; the one with an *.rra file stays.
     EXPECT_FALSE(exists(std::string(setup_default) + "\\data\\maps"));
     EXPECT_TRUE(exists(std::string(setup_default) + "\\data\\video\\Intro.Rra"));
@@ -619,7 +641,8 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
     EXPECT_EQ(link.directory, target);
     EXPECT_EQ(link.description, "Tarnholm Vesk");
     EXPECT_EQ(link.arguments, "");
-    const std::string uninstall_link = std::string(programs) + "\\Tarnholm Vesk\\Uninstall Tarnholm Vesk.lnk";
+    const std::string uninstall_link =
+        std::string(programs) + "\\Tarnholm Vesk\\Uninstall Tarnholm Vesk.lnk";
     ASSERT_TRUE(read_link(uninstall_link, &link));
     EXPECT_EQ(link.target, uninstaller());
     EXPECT_EQ(link.directory, windows);
@@ -715,10 +738,11 @@ TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
 
     ASSERT_NO_FATAL_FAILURE(open_path_screen());
     ASSERT_NO_FATAL_FAILURE(choose(target.c_str()));
-    ASSERT_NO_FATAL_FAILURE(expect_box(std::to_string(moved.size() - 1) +
-                                           " files could not be moved into the game's folder and are still in:\n" +
-                                           setup_default + "\nPlease restart your machine.",
-                                       "IMPORTANT", IDOK, 90000));
+    ASSERT_NO_FATAL_FAILURE(
+        expect_box(std::to_string(moved.size() - 1) +
+                       " files could not be moved into the game's folder and are still in:\n" +
+                       setup_default + "\nPlease restart your machine.",
+                   "IMPORTANT", IDOK, 90000));
     EXPECT_EQ(exit_status(), 1);
     expect_same_file(final_name, on_cd);
     EXPECT_FALSE(exists(partial));

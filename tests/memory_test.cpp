@@ -20,12 +20,10 @@ namespace {
 const char* const RETAIL_HEADER = "Release Debug\n\n";
 const char* const DEVELOP_HEADER = "Development Debug\n\n";
 
-
 // The lines of a debug file after its header. A line with a well-formed
 // "[%8s,%5d] " prefix becomes "<short file name>: <text>"; any other line is
 // kept whole, so a malformed prefix shows up in a failed comparison.
-std::vector<std::string> debug_lines(const char* name, const char* header)
-{
+std::vector<std::string> debug_lines(const char* name, const char* header) {
     std::string text = read_text_file(name);
     std::vector<std::string> lines;
     if (text.compare(0, strlen(header), header) != 0) {
@@ -61,8 +59,7 @@ std::vector<std::string> retail_lines() { return debug_lines("retail.dbg", RETAI
 std::vector<std::string> develop_lines() { return debug_lines("develop.dbg", DEVELOP_HEADER); }
 using Lines = std::vector<std::string>;
 
-MEMORY_RECORD* record_of(void* pointer)
-{
+MEMORY_RECORD* record_of(void* pointer) {
     return (MEMORY_RECORD*)((uint8_t*)pointer - sizeof(MEMORY_RECORD));
 }
 
@@ -73,18 +70,17 @@ int32_t slot_of(void* pointer) { return (int32_t)record_of(pointer)->index; }
 // and checks that every library call left the call stack as it found it.
 class Memory : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         FAILING_HEAP_fail_after(-1);
         QBUG_set_retail_file("retail.dbg");
         QBUG_set_develop_file("develop.dbg");
-        ASSERT_TRUE(QBUG_initialise(0, 64, 12, QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK,
+        ASSERT_TRUE(QBUG_initialise(0, 64, 12,
+                                    QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK,
                                     QBUG_OUT_DEVELOP_FILE));
         ASSERT_TRUE(MEMORY_initialise());
         count = MEMORY_get_default_num_entries();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         FAILING_HEAP_fail_after(-1);
         MEMORY_deinitialise();
         std::string develop = read_text_file("develop.dbg");
@@ -92,24 +88,23 @@ protected:
         EXPECT_EQ(develop.find("Stack empty"), std::string::npos);
         QBUG_set_develop_file("develop.dbg");
         QBUG_dump_callstack();
-        EXPECT_EQ(read_text_file("develop.dbg"), std::string(DEVELOP_HEADER) +
-                                                "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
-                                                "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")
+        EXPECT_EQ(read_text_file("develop.dbg"),
+                  std::string(DEVELOP_HEADER) +
+                      "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
+                      "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")
             << "a library function returned without QBUG_LEAVE (or left twice)";
         QBUG_deinitialise();
         MEMORY_set_check_level(1);
     }
     // Empties both debug files.
-    void clear_files()
-    {
+    void clear_files() {
         QBUG_set_retail_file("retail.dbg");
         QBUG_set_develop_file("develop.dbg");
     }
     int32_t count = 0;
 };
 
-TEST_F(Memory, SlotsAreHandedOutFromTheTopAndReused)
-{
+TEST_F(Memory, SlotsAreHandedOutFromTheTopAndReused) {
     void* first = MEMORY_allocate(NULL, 10, 0, "first", "a.c", 1);
     void* second = MEMORY_allocate(NULL, 10, 0, "second", "a.c", 2);
     void* third = MEMORY_allocate(NULL, 10, 0, "third", "a.c", 3);
@@ -133,8 +128,7 @@ TEST_F(Memory, SlotsAreHandedOutFromTheTopAndReused)
     EXPECT_TRUE(MEMORY_deallocate(&again, "a.c", 8));
 }
 
-TEST_F(Memory, TableGrowsByOneStepWhenEverySlotIsTaken)
-{
+TEST_F(Memory, TableGrowsByOneStepWhenEverySlotIsTaken) {
     int32_t step = MEMORY_get_module_realloc_step_size();
     EXPECT_EQ(step, 50);
     std::vector<void*> blocks;
@@ -186,8 +180,7 @@ TEST_F(Memory, TableGrowsByOneStepWhenEverySlotIsTaken)
 }
 
 // A step so large that the table size would wrap is refused, not used.
-TEST_F(Memory, GrowthThatWouldWrapIsRefused)
-{
+TEST_F(Memory, GrowthThatWouldWrapIsRefused) {
     ASSERT_TRUE(MEMORY_set_module_realloc_step_size(0x7FFFFF00));
     EXPECT_FALSE(MEMORY_set_default_num_entries());
     ASSERT_TRUE(MEMORY_set_module_realloc_step_size(0x40000000));
@@ -198,8 +191,7 @@ TEST_F(Memory, GrowthThatWouldWrapIsRefused)
                                       "memory: memory_realloc_num_indices: realloc call failed"}));
 }
 
-TEST_F(Memory, RecordHoldsMagicSizeSlotFileAndLine)
-{
+TEST_F(Memory, RecordHoldsMagicSizeSlotFileAndLine) {
     struct {
         const char* file;
         const char* recorded;
@@ -234,8 +226,7 @@ TEST_F(Memory, RecordHoldsMagicSizeSlotFileAndLine)
     EXPECT_EQ(develop_lines(), Lines{});
 }
 
-TEST_F(Memory, FillModes)
-{
+TEST_F(Memory, FillModes) {
     const int32_t size = 300;
     char* zeros = (char*)MEMORY_allocate(NULL, size, MEMORY_FILL_ZERO, "zeros", "a.c", 1);
     char* ones = (char*)MEMORY_allocate(NULL, size, MEMORY_FILL_FF, "ones", "a.c", 2);
@@ -249,11 +240,11 @@ TEST_F(Memory, FillModes)
     EXPECT_TRUE(MEMORY_deallocate((void**)&ones, "a.c", 4));
 }
 
-TEST_F(Memory, UsageDumpBytes)
-{
+TEST_F(Memory, UsageDumpBytes) {
     void* tiles = MEMORY_allocate(NULL, 120, 0, "tiles", "C:\\src\\COPYFLST.c", 77);
     void* gone = MEMORY_allocate(NULL, 5, 0, "gone", "x.c", 1);
-    void* named = MEMORY_allocate(NULL, 123456, 0, "100% %s %d wide description", "qfile.cpp", 31000);
+    void* named =
+        MEMORY_allocate(NULL, 123456, 0, "100% %s %d wide description", "qfile.cpp", 31000);
     EXPECT_TRUE(MEMORY_deallocate(&gone, "x.c", 2));
     clear_files();
     MEMORY_usage();
@@ -273,13 +264,13 @@ TEST_F(Memory, UsageDumpBytes)
 
     clear_files();
     MEMORY_usage();
-    EXPECT_EQ(retail_lines(), (Lines{"----------------------------------------------------------------------",
-                                     "            Memory usage:: currently allocated = 0 bytes",
-                                     "----------------------------------------------------------------------"}));
+    EXPECT_EQ(retail_lines(),
+              (Lines{"----------------------------------------------------------------------",
+                     "            Memory usage:: currently allocated = 0 bytes",
+                     "----------------------------------------------------------------------"}));
 }
 
-TEST_F(Memory, AllocateFailuresAndWarnings)
-{
+TEST_F(Memory, AllocateFailuresAndWarnings) {
     // Refused sizes leave the free stack alone: the next block still takes
     // the top slot.
     EXPECT_EQ(MEMORY_allocate(NULL, 0, 0, "tiles", "C:\\src\\COPYFLST.c", 77), nullptr);
@@ -295,11 +286,12 @@ TEST_F(Memory, AllocateFailuresAndWarnings)
     EXPECT_EQ(slot_of(second), count - 2);
     EXPECT_TRUE(MEMORY_check_lead_and_tail(kept));
 
-    EXPECT_EQ(retail_lines(),
-              (Lines{"memory: MEMORY_allocate failed (C:\\src\\COPYFLST.c, 77): tiles size = 0",
-                     "memory: MEMORY_allocate failed (b.c, 8): No Description size = -5",
-                     "memory: MEMORY_allocate failed (c.c, 9): malloc failed, huge size = 2147483392",
-                     "memory: MEMORY_allocate (e.c, 11): previous data not freed second"}));
+    EXPECT_EQ(
+        retail_lines(),
+        (Lines{"memory: MEMORY_allocate failed (C:\\src\\COPYFLST.c, 77): tiles size = 0",
+               "memory: MEMORY_allocate failed (b.c, 8): No Description size = -5",
+               "memory: MEMORY_allocate failed (c.c, 9): malloc failed, huge size = 2147483392",
+               "memory: MEMORY_allocate (e.c, 11): previous data not freed second"}));
 
     // The earlier block stays live: listed in the usage dump and the leak check.
     clear_files();
@@ -314,11 +306,11 @@ TEST_F(Memory, AllocateFailuresAndWarnings)
 
     clear_files();
     EXPECT_EQ(MEMORY_allocate(NULL, 4, 0, "late", "f.c", 13), nullptr);
-    EXPECT_EQ(retail_lines(), Lines{"memory: MEMORY_allocate failed (f.c, 13): data not initialised"});
+    EXPECT_EQ(retail_lines(),
+              Lines{"memory: MEMORY_allocate failed (f.c, 13): data not initialised"});
 }
 
-TEST_F(Memory, DeallocateResults)
-{
+TEST_F(Memory, DeallocateResults) {
     void* block = MEMORY_allocate(NULL, 16, 0, "block", "a.c", 1);
     void* null_variable = NULL;
     char plain[sizeof(MEMORY_RECORD) + 16] = {0};
@@ -334,24 +326,26 @@ TEST_F(Memory, DeallocateResults)
     EXPECT_FALSE(MEMORY_deallocate(&foreign, "a.c", 6));
     EXPECT_EQ(foreign, foreign_before);
 
-    EXPECT_EQ(retail_lines(), (Lines{"memory: MEMORY_deallocate failed (a.c, 3): mem block parameter NULL",
-                                     "memory: MEMORY_deallocate failed (a.c, 4): mem block parameter NULL",
-                                     "memory: MEMORY_deallocate failed (a.c, 5): mem block parameter NULL",
-                                     "memory: MEMORY_deallocate error (a.c, 6): not a valid memory pointer",
-                                     "memory: Or Corruption has occured."}));
-    EXPECT_EQ(develop_lines(), Lines{"memory: MEMORY_check_entry: Not valid memory block or corruption"});
+    EXPECT_EQ(retail_lines(),
+              (Lines{"memory: MEMORY_deallocate failed (a.c, 3): mem block parameter NULL",
+                     "memory: MEMORY_deallocate failed (a.c, 4): mem block parameter NULL",
+                     "memory: MEMORY_deallocate failed (a.c, 5): mem block parameter NULL",
+                     "memory: MEMORY_deallocate error (a.c, 6): not a valid memory pointer",
+                     "memory: Or Corruption has occured."}));
+    EXPECT_EQ(develop_lines(),
+              Lines{"memory: MEMORY_check_entry: Not valid memory block or corruption"});
 
     EXPECT_TRUE(MEMORY_deinitialise());
     clear_files();
     void* late = foreign;
     EXPECT_FALSE(MEMORY_deallocate(&late, "a.c", 7));
-    EXPECT_EQ(retail_lines(), Lines{"memory: MEMORY_deallocate failed (a.c, 7): data not initialised"});
+    EXPECT_EQ(retail_lines(),
+              Lines{"memory: MEMORY_deallocate failed (a.c, 7): data not initialised"});
 }
 
 // A copy of a live block's record (magic, slot and all) at another address
 // names that block's slot; it must not release or grow the real block.
-TEST_F(Memory, ForgedRecordIsNotTheBlockInItsSlot)
-{
+TEST_F(Memory, ForgedRecordIsNotTheBlockInItsSlot) {
     void* block = MEMORY_allocate(NULL, 16, MEMORY_FILL_ZERO, "real", "a.c", 1);
     uint8_t forged[sizeof(MEMORY_RECORD) + 16 + MEMORY_FOOT_SIZE];
     memcpy(forged, record_of(block), sizeof(forged));
@@ -366,8 +360,7 @@ TEST_F(Memory, ForgedRecordIsNotTheBlockInItsSlot)
     EXPECT_TRUE(MEMORY_deallocate(&block, "a.c", 3));
 }
 
-TEST_F(Memory, ReallocateRules)
-{
+TEST_F(Memory, ReallocateRules) {
     char* block = (char*)MEMORY_allocate(NULL, 100, 0, "grow", "a.c", 1);
     memset(block, 'x', 100);
     // Smaller: same pointer, block unchanged.
@@ -396,7 +389,8 @@ TEST_F(Memory, ReallocateRules)
     EXPECT_EQ(MEMORY_reallocate(plain + sizeof(MEMORY_RECORD), 10), nullptr);
 
     EXPECT_EQ(develop_lines(),
-              (Lines{"memory: MEMORY_reallocate error: new size 60 is less than old size 100extra memory not allocated",
+              (Lines{"memory: MEMORY_reallocate error: new size 60 is less than old size 100extra "
+                     "memory not allocated",
                      "memory: MEMORY_reallocate error: realloc failed!",
                      "memory: MEMORY_reallocate failed: mem block parameter NULL",
                      "memory: MEMORY_check_entry: Not valid memory block or corruption"}));
@@ -419,8 +413,7 @@ TEST_F(Memory, ReallocateRules)
 }
 
 // Guard words are written and checked at level 0 only.
-TEST_F(Memory, GuardCorruptionByCheckLevel)
-{
+TEST_F(Memory, GuardCorruptionByCheckLevel) {
     struct {
         uint8_t level;
         int32_t offset;  // of the byte overwritten, from the first user byte
@@ -462,8 +455,7 @@ TEST_F(Memory, GuardCorruptionByCheckLevel)
     }
 }
 
-TEST_F(Memory, GrownBlockKeepsItsGuardsAtLevelZero)
-{
+TEST_F(Memory, GrownBlockKeepsItsGuardsAtLevelZero) {
     ASSERT_TRUE(MEMORY_deinitialise());
     MEMORY_set_check_level(0);
     ASSERT_TRUE(MEMORY_initialise());
@@ -478,8 +470,7 @@ TEST_F(Memory, GrownBlockKeepsItsGuardsAtLevelZero)
     EXPECT_TRUE(MEMORY_deallocate((void**)&block, "a.c", 2));
 }
 
-TEST_F(Memory, CheckAllContinuesPastAFailure)
-{
+TEST_F(Memory, CheckAllContinuesPastAFailure) {
     ASSERT_TRUE(MEMORY_deinitialise());
     MEMORY_set_check_level(0);
     ASSERT_TRUE(MEMORY_initialise());
@@ -495,22 +486,21 @@ TEST_F(Memory, CheckAllContinuesPastAFailure)
                                       "memory: MEMORY_check_entry: foot corruption"}));
 }
 
-TEST_F(Memory, CheckLevelIsFixedOnceAnythingWasAllocated)
-{
+TEST_F(Memory, CheckLevelIsFixedOnceAnythingWasAllocated) {
     MEMORY_set_check_level(7);
     EXPECT_EQ(MEMORY_get_check_level(), 7);
     void* block = MEMORY_allocate(NULL, 8, 0, "block", "a.c", 1);
     EXPECT_TRUE(MEMORY_deallocate(&block, "a.c", 2));
     MEMORY_set_check_level(0);
     EXPECT_EQ(MEMORY_get_check_level(), 7);
-    EXPECT_EQ(develop_lines(), Lines{"memory: MEMORY_set_check_level : Can't change after an allocate"});
+    EXPECT_EQ(develop_lines(),
+              Lines{"memory: MEMORY_set_check_level : Can't change after an allocate"});
     ASSERT_TRUE(MEMORY_deinitialise());
     MEMORY_set_check_level(1);
     EXPECT_EQ(MEMORY_get_check_level(), 1);
 }
 
-TEST_F(Memory, LeakCheckAndShutDown)
-{
+TEST_F(Memory, LeakCheckAndShutDown) {
     void* leaked = MEMORY_allocate(NULL, 64, 0, "leaked", "a.c", 1);
     ASSERT_NE(leaked, nullptr);
     void* released = MEMORY_allocate(NULL, 64, 0, "released", "a.c", 2);
@@ -531,8 +521,7 @@ TEST_F(Memory, LeakCheckAndShutDown)
     EXPECT_EQ(retail_lines(), Lines{});
 }
 
-TEST_F(Memory, OperationsBeforeInitialise)
-{
+TEST_F(Memory, OperationsBeforeInitialise) {
     ASSERT_TRUE(MEMORY_deinitialise());
     clear_files();
     char plain[sizeof(MEMORY_RECORD) + 4] = {0};
@@ -544,20 +533,20 @@ TEST_F(Memory, OperationsBeforeInitialise)
     EXPECT_FALSE(MEMORY_change_description(pointer, "name"));
     EXPECT_FALSE(MEMORY_change_description(NULL, "name"));
     EXPECT_FALSE(MEMORY_change_description(pointer, NULL));
-    EXPECT_EQ(develop_lines(), (Lines{"memory: MEMORY_usage failed: memory not initialised",
-                                      "memory: MEMORY_check_lead_and_tail failed: memory not initialised",
-                                      "memory: MEMORY_check failed: memory not initialised",
-                                      "memory: MEMORY_change_description failed: memory corrupt",
-                                      "memory: MEMORY_change_description failed: mem_block is NULL",
-                                      "memory: MEMORY_change_description failed: description is NULL"}));
+    EXPECT_EQ(develop_lines(),
+              (Lines{"memory: MEMORY_usage failed: memory not initialised",
+                     "memory: MEMORY_check_lead_and_tail failed: memory not initialised",
+                     "memory: MEMORY_check failed: memory not initialised",
+                     "memory: MEMORY_change_description failed: memory corrupt",
+                     "memory: MEMORY_change_description failed: mem_block is NULL",
+                     "memory: MEMORY_change_description failed: description is NULL"}));
     EXPECT_EQ(retail_lines(), Lines{});
 }
 
 // Make the Nth heap request of MEMORY_initialise fail, N = 0, 1, ... until
 // none fails: each failure leaves the allocator uninitialised, holding
 // nothing, and ready for a later attempt.
-TEST_F(Memory, InitialiseSurvivesEveryHeapFailure)
-{
+TEST_F(Memory, InitialiseSurvivesEveryHeapFailure) {
     ASSERT_TRUE(MEMORY_deinitialise());
     bool succeeded = false;
     for (int32_t n = 0; !succeeded && n < 10; n++) {
@@ -572,7 +561,8 @@ TEST_F(Memory, InitialiseSurvivesEveryHeapFailure)
         if (!succeeded) {
             EXPECT_EQ(FAILING_HEAP_outstanding(), 0);
             EXPECT_EQ(MEMORY_allocate(NULL, 4, 0, "x", "a.c", 1), nullptr);
-            EXPECT_EQ(retail_lines(), Lines{"memory: MEMORY_allocate failed (a.c, 1): data not initialised"});
+            EXPECT_EQ(retail_lines(),
+                      Lines{"memory: MEMORY_allocate failed (a.c, 1): data not initialised"});
             EXPECT_FALSE(MEMORY_deinitialise());
         }
     }
@@ -584,8 +574,7 @@ TEST_F(Memory, InitialiseSurvivesEveryHeapFailure)
 
 // The same for an allocation that has to grow the table: a failure leaves
 // the table, its count and the free slots as they were.
-TEST_F(Memory, AllocationThatGrowsTheTableSurvivesEveryHeapFailure)
-{
+TEST_F(Memory, AllocationThatGrowsTheTableSurvivesEveryHeapFailure) {
     std::vector<void*> blocks;
     for (int32_t i = 0; i < count; i++) {
         blocks.push_back(MEMORY_allocate(NULL, 8, 0, "filler", "a.c", i));
@@ -610,12 +599,16 @@ TEST_F(Memory, AllocationThatGrowsTheTableSurvivesEveryHeapFailure)
         EXPECT_EQ(MEMORY_get_default_num_entries(), n < 2 ? count : count + 50);
         EXPECT_TRUE(MEMORY_check_all());
         if (n < 2) {
-            EXPECT_EQ(retail_lines(), Lines{"memory: MEMORY_allocate failed (g.c, 5): stack empty, realloc failed"});
+            EXPECT_EQ(
+                retail_lines(),
+                Lines{"memory: MEMORY_allocate failed (g.c, 5): stack empty, realloc failed"});
             Lines trace = develop_lines();
             ASSERT_GE(trace.size(), 1u);
             EXPECT_EQ(trace.back(), expected_trace[n]);
         } else {
-            EXPECT_EQ(retail_lines(), Lines{"memory: MEMORY_allocate failed (g.c, 5): malloc failed, extra size = 8"});
+            EXPECT_EQ(
+                retail_lines(),
+                Lines{"memory: MEMORY_allocate failed (g.c, 5): malloc failed, extra size = 8"});
         }
     }
     ASSERT_NE(extra, nullptr);
@@ -633,8 +626,7 @@ TEST_F(Memory, AllocationThatGrowsTheTableSurvivesEveryHeapFailure)
 
 // The installer's own state: diagnostics never initialised, flags 0. The
 // allocator's errors still reach the retail log; no develop file appears.
-TEST(MemoryWithoutDiagnostics, OnlyTheRetailLogIsWritten)
-{
+TEST(MemoryWithoutDiagnostics, OnlyTheRetailLogIsWritten) {
     remove("develop.dbg");
     QBUG_set_retail_file("retail.dbg");
     ASSERT_FALSE(QBUG_is_initialised());

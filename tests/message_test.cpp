@@ -13,7 +13,6 @@
 #include "qbug.h"
 #include "qfile.h"
 
-
 typedef std::vector<uint16_t> Units;
 typedef std::vector<std::pair<std::string, Units>> Table;
 
@@ -48,7 +47,9 @@ static void write_bytes(const char* name, const std::string& bytes) {
     fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
 }
-static void write_units(const char* name, const Units& units) { write_bytes(name, bytes_of(units)); }
+static void write_units(const char* name, const Units& units) {
+    write_bytes(name, bytes_of(units));
+}
 static std::string read_bytes(const char* name, const char* mode = "rb") {
     std::string bytes;
     FILE* file = fopen(name, mode);
@@ -109,7 +110,8 @@ protected:
 TEST_F(Message, OneMessageFilePlainAndEncipheredInBothModes) {
     for (bool enciphered : {false, true}) {
         for (uint8_t mode : {0, 1}) {
-            SCOPED_TRACE(testing::Message() << "enciphered " << enciphered << " mode " << (int)mode);
+            SCOPED_TRACE(testing::Message()
+                         << "enciphered " << enciphered << " mode " << (int)mode);
             int32_t handle = load(enciphered ? complement(ONE_MESSAGE) : ONE_MESSAGE, mode);
             ASSERT_EQ(handle, 0);
             EXPECT_EQ(walk(handle), (Table{{"A", {0x48, 0x69, 0x0D}}}));
@@ -121,7 +123,10 @@ TEST_F(Message, OneMessageFilePlainAndEncipheredInBothModes) {
 }
 
 TEST_F(Message, FilesWithoutMessagesLoadAsEmptyTables) {
-    struct { const char* what; std::string bytes; } cases[] = {
+    struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
         {"empty file", ""},
         {"one byte", "\xFF"},
         {"byte-order mark only", bytes_of(BOM)},
@@ -192,11 +197,19 @@ TEST_F(Message, SyntaxErrorsReportTextLineAndPosition) {
 // The layouts the format leaves open: each header except the last becomes a
 // message, and no text reaches past the loaded units.
 TEST_F(Message, UnusualLayoutsSplitOneMessagePerHeader) {
-    struct { const char* what; Units units; Table table; } cases[] = {
+    struct {
+        const char* what;
+        Units units;
+        Table table;
+    } cases[] = {
         {"header after header", cat({BOM, U("[A]\n[B]\nYo\n"), END}), {{"A", {}}, {"B", U("Yo")}}},
-        {"two headers on one line", cat({BOM, U("[A] [B]\nYo\n"), END}), {{"A", {}}, {"B", U("Yo")}}},
+        {"two headers on one line",
+         cat({BOM, U("[A] [B]\nYo\n"), END}),
+         {{"A", {}}, {"B", U("Yo")}}},
         {"empty text line", cat({BOM, U("[A]\n\n[B]\nYo\n"), END}), {{"A", {}}, {"B", U("Yo")}}},
-        {"rest of header line ignored", cat({BOM, U("[A] note\r\nHi\r\n"), END}), {{"A", U("Hi\r")}}},
+        {"rest of header line ignored",
+         cat({BOM, U("[A] note\r\nHi\r\n"), END}),
+         {{"A", U("Hi\r")}}},
         {"inner line feeds kept", cat({BOM, U("[A]\nx\ny\n\n"), END}), {{"A", U("x\ny\n")}}},
         {"empty id", cat({BOM, U("[]\nHi\n"), END}), {{"", U("Hi")}}},
         {"no end marker", cat({BOM, U("[A]\nHi\n[B]\nYo")}), {{"A", U("Hi")}}},
@@ -337,7 +350,8 @@ TEST_F(Message, LookupsAtScaleFollowTableOrder) {
         Units text = terminated(U(id));
         ASSERT_TRUE(MESSAGE_insert_message(handle, id.c_str(), text.data()));
     }
-    for (size_t i = 0; i < ids.size(); i += 3) ASSERT_TRUE(MESSAGE_remove_message(handle, ids[i].c_str()));
+    for (size_t i = 0; i < ids.size(); i += 3)
+        ASSERT_TRUE(MESSAGE_remove_message(handle, ids[i].c_str()));
     Table expected;
     for (size_t i = 0; i < ids.size(); i++) {
         if (i % 3 != 0) expected.push_back({ids[i], U(ids[i])});
@@ -403,7 +417,12 @@ TEST_F(Message, WriterTextsThatMeasureZeroStayInTheirRoom) {
 // mode and with a trace line, so that every table written reads back the same.
 TEST_F(Message, EditsAFileCannotCarryAreRefused) {
     std::string longest_id(MESSAGE_MAX_UNICODE_LENGTH, 'i');
-    struct { const char* what; std::string id; Units text; bool id_fits, text_fits; } cases[] = {
+    struct {
+        const char* what;
+        std::string id;
+        Units text;
+        bool id_fits, text_fits;
+    } cases[] = {
         {"open bracket in an id", "a[b", U("x"), false, true},
         {"close bracket in an id", "a]", U("x"), false, true},
         {"overlong id", longest_id + "i", U("x"), false, true},
@@ -443,7 +462,8 @@ TEST_F(Message, EditsAFileCannotCarryAreRefused) {
         MESSAGE_set_output_encrypt_state(enciphered);
         MESSAGE_write_message_file(handle, "refusals.msg");
         for (uint8_t mode : {0, 1}) {
-            SCOPED_TRACE(testing::Message() << "enciphered " << (int)enciphered << " mode " << (int)mode);
+            SCOPED_TRACE(testing::Message()
+                         << "enciphered " << (int)enciphered << " mode " << (int)mode);
             int32_t read = MESSAGE_allocate_message_file("refusals.msg", mode, NULL);
             ASSERT_GE(read, 0);
             EXPECT_EQ(walk(read), table);
@@ -713,13 +733,15 @@ TEST_F(Message, DamagedFilesLoadSafely) {
                 const MESSAGE_ENTRY& entry = slot->entries[i];
                 ASSERT_TRUE(inside(entry.id, slot->data, slot->units)) << "copy " << copy;
                 ASSERT_TRUE(inside(entry.text, slot->data, slot->units)) << "copy " << copy;
-                ASSERT_TRUE(inside(entry.text + unicodelen(entry.text) - 1, slot->data, slot->units));
+                ASSERT_TRUE(
+                    inside(entry.text + unicodelen(entry.text) - 1, slot->data, slot->units));
                 ASSERT_TRUE(inside(entry.id + strlen(entry.id), slot->data, slot->units));
             }
             tables[mode] = walk(handle);
             ASSERT_EQ((int32_t)tables[mode].size(), slot->count);
             for (const auto& message : tables[mode]) {
-                ASSERT_EQ(text_of(MESSAGE_get_message(handle, message.first.c_str())), message.second);
+                ASSERT_EQ(text_of(MESSAGE_get_message(handle, message.first.c_str())),
+                          message.second);
             }
             MESSAGE_deallocate_message_file(handle);
         }

@@ -18,7 +18,7 @@ struct Cell {
     int id;
     const char* text;  // NULL: not checked
     int shown;
-    int enabled;       // kKeep: not checked
+    int enabled;  // kKeep: not checked
 };
 
 class Panel : public InstallerCase {
@@ -206,11 +206,16 @@ TEST_F(Panel, ExitCloseAndLabelClicksEndTheProgram) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         start();
-        if (c.path_screen) open_path_screen();
-        else wait_for_text(IDC_INSTALL_REMOVE, "Install Tarnholm");
-        if (c.id == 0) PostMessageA(panel, WM_CLOSE, 0, 0);
-        else if (c.clicked) DRIVER_click(panel, c.id);
-        else DRIVER_command(panel, c.id);
+        if (c.path_screen)
+            open_path_screen();
+        else
+            wait_for_text(IDC_INSTALL_REMOVE, "Install Tarnholm");
+        if (c.id == 0)
+            PostMessageA(panel, WM_CLOSE, 0, 0);
+        else if (c.clicked)
+            DRIVER_click(panel, c.id);
+        else
+            DRIVER_command(panel, c.id);
         EXPECT_EQ(exit_status(), 0);
         DRIVER_stop(&installer);
     }

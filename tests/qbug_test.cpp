@@ -10,13 +10,13 @@
 
 #include "qbug.h"
 
-
 static const std::string DEVELOP_HEADER = "Development Debug\n\n";
 static const char NO_CALLSTACK[] =
     "You must call QBUG_initialise with a size to initialise the callstack_data \nbuffer, or "
     "QBUG_deinitialise was called which freed the buffer.\n";
 static const char NO_TRACE_BUFFER[] =
-    "You must call QBUG_initialise with a size to initialise the trace buffer, or QBUG_deinitialise "
+    "You must call QBUG_initialise with a size to initialise the trace buffer, or "
+    "QBUG_deinitialise "
     "was called which freed the buffer.\n";
 static const char NO_WATCHES[] =
     "You must call QBUG_initialise with a size to initialise the watch_data \nbuffer, or "
@@ -59,7 +59,10 @@ protected:
 };
 
 TEST(QbugShortName, CutsDirectoryExtensionAndLength) {
-    struct { const char* path; const char* name; } cases[] = {
+    struct {
+        const char* path;
+        const char* name;
+    } cases[] = {
         {"C:\\src\\foundation\\WINUTILS.c", "WINUTILS"},
         {"message.c", "message"},
         {"COPYFLST.c", "COPYFLST"},
@@ -98,11 +101,15 @@ TEST_F(Qbug, FlagsZeroWriteNoDevelopFile) {
 // A line longer than its room is cut at its end: what is written is the
 // beginning of the whole line, as one line of at most 2047 characters.
 TEST_F(Qbug, OverlongLinesAreCutAtTheirEnd) {
-    struct { bool assertion; size_t condition; size_t message; } cases[] = {
+    struct {
+        bool assertion;
+        size_t condition;
+        size_t message;
+    } cases[] = {
         {false, 0, 5000},   // a trace: the message keeps 1023 characters
         {true, 900, 3000},  // fits: the message keeps 1023 characters
         {true, 1500, 3000},
-        {true, 3000, 0},    // the condition alone overflows
+        {true, 3000, 0},  // the condition alone overflows
     };
     QBUG_set_output_mode(QBUG_OUT_DEVELOP_FILE);
     size_t before = 0;
@@ -121,8 +128,10 @@ TEST_F(Qbug, OverlongLinesAreCutAtTheirEnd) {
         before += line.size();
         std::string expected = whole.substr(0, 2047) + "\n";
         size_t differ = 0;
-        while (differ < line.size() && differ < expected.size() && line[differ] == expected[differ]) differ++;
-        EXPECT_TRUE(line == expected) << line.size() << " characters written, the first wrong at " << differ;
+        while (differ < line.size() && differ < expected.size() && line[differ] == expected[differ])
+            differ++;
+        EXPECT_TRUE(line == expected)
+            << line.size() << " characters written, the first wrong at " << differ;
     }
 }
 
@@ -170,7 +179,11 @@ TEST_F(Qbug, RingOfOneByteKeepsTheLastByte) {
 }
 
 TEST_F(Qbug, TraceRingWrapsAndDumpsOldestFirst) {
-    struct { int log2; std::string input; std::string dumped; } cases[] = {
+    struct {
+        int log2;
+        std::string input;
+        std::string dumped;
+    } cases[] = {
         // 20 characters and their newline into 8 bytes: the last 7 and the newline.
         {3, "abcdefghijklmnopqrst", "nopqrst\n"},
         // 40 bytes into 16 (two lines of 19 and a newline each): the last 16 in order.
@@ -231,12 +244,13 @@ TEST_F(Qbug, CallstackDumpsMostRecentFirst) {
     QBUG_leave("outer", "outer.c", 11);
     QBUG_dump_callstack();
     EXPECT_EQ(written(), std::string(STACK_START) + "File: inner.c,  Function: inner, Line: 20\n" +
-                             "File: outer.c,  Function: outer, Line: 10\n" + STACK_END + STACK_START +
-                             STACK_END);
+                             "File: outer.c,  Function: outer, Line: 10\n" + STACK_END +
+                             STACK_START + STACK_END);
 }
 
 TEST_F(Qbug, CallstackOverflowAndUnderflowResetTheDepth) {
-    ASSERT_TRUE(QBUG_initialise(0, 3, 4, QBUG_FLAG_CALLSTACK | QBUG_FLAG_TRACE, QBUG_OUT_DEVELOP_FILE));
+    ASSERT_TRUE(
+        QBUG_initialise(0, 3, 4, QBUG_FLAG_CALLSTACK | QBUG_FLAG_TRACE, QBUG_OUT_DEVELOP_FILE));
     QBUG_enter("a", "a.c", 1);
     QBUG_enter("b", "b.c", 2);
     QBUG_enter("c", "c.c", 3);
@@ -247,11 +261,14 @@ TEST_F(Qbug, CallstackOverflowAndUnderflowResetTheDepth) {
     QBUG_leave("x", "x.c", 6);  // too many
     QBUG_dump_callstack();
     std::string text = written();
-    std::string full = "Callstack full. Unmatched ENTER/LEAVE or more than 3 (the initialised size of the callstack). \n";
+    std::string full =
+        "Callstack full. Unmatched ENTER/LEAVE or more than 3 (the initialised size of the "
+        "callstack). \n";
     std::string empty = "Stack empty. Too many LEAVE's. Resetting current_callstack_depth.\n\n";
     ASSERT_NE(text.find(full), std::string::npos) << text;
-    EXPECT_NE(text.find(std::string(STACK_START) + "File: e.c,  Function: e, Line: 5\n" + STACK_END),
-              std::string::npos)
+    EXPECT_NE(
+        text.find(std::string(STACK_START) + "File: e.c,  Function: e, Line: 5\n" + STACK_END),
+        std::string::npos)
         << text;
     size_t empty_at = text.find(empty);
     ASSERT_NE(empty_at, std::string::npos) << text;
@@ -263,7 +280,9 @@ TEST_F(Qbug, FailedAssertionWithoutExitFunctionReportsAndReturns) {
     QBUG_assert(true, "never", "q.c", 1, "");
     QBUG_assert(false, "index >= 0", "C:\\lib\\qstack.c", 77, "");
     QBUG_assert(false, "x", "q.c", 2, "got %d", 5);
-    EXPECT_EQ(written(), "[  qstack,   77] (ASSERT FAILURE: index >= 0) \n[       q,    2] (ASSERT FAILURE: x) got 5\n");
+    EXPECT_EQ(written(),
+              "[  qstack,   77] (ASSERT FAILURE: index >= 0) \n[       q,    2] (ASSERT FAILURE: "
+              "x) got 5\n");
     EXPECT_TRUE(QBUG_is_initialised());
 }
 
@@ -326,7 +345,8 @@ TEST_F(Qbug, WatchStringKeepsAtMost1023Characters) {
     std::string text(2000, 'w');
     QBUG_set_watch_string(0, text.c_str());
     QBUG_dump_watches();
-    EXPECT_EQ(written(), std::string(WATCH_START) + "S = " + std::string(1023, 'w') + "\n" + WATCH_END);
+    EXPECT_EQ(written(),
+              std::string(WATCH_START) + "S = " + std::string(1023, 'w') + "\n" + WATCH_END);
 }
 
 TEST_F(Qbug, WatchesBeforeInitialiseAreRefused) {
@@ -349,21 +369,24 @@ TEST_F(Qbug, FlagSwitchesSetAndClearOneBitEach) {
 }
 
 TEST_F(Qbug, RetailLogAndHeaders) {
-    QBUG_retail_trace("C:\\x\\memory.c", 310, "MEMORY_allocate failed (%s, %d): data not initialised", "f.c", 9);
+    QBUG_retail_trace("C:\\x\\memory.c", 310,
+                      "MEMORY_allocate failed (%s, %d): data not initialised", "f.c", 9);
     QBUG_retail_printf("plain %s", "100%");
     EXPECT_EQ(read_text_file(retail.c_str()),
-              "Release Debug\n\n[  memory,  310] MEMORY_allocate failed (f.c, 9): data not initialised\nplain 100%");
+              "Release Debug\n\n[  memory,  310] MEMORY_allocate failed (f.c, 9): data not "
+              "initialised\nplain 100%");
     EXPECT_EQ(read_text_file(develop.c_str()), DEVELOP_HEADER);
 }
 
 TEST_F(Qbug, DeinitialiseDumpsWhatTheFlagsAsk) {
-    ASSERT_TRUE(QBUG_initialise(1, 4, 5, QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK, QBUG_OUT_TRACE_BUFFER));
+    ASSERT_TRUE(
+        QBUG_initialise(1, 4, 5, QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK, QBUG_OUT_TRACE_BUFFER));
     QBUG_add_watch(0, "hidden", QBUG_WATCH_INT);
     QBUG_enter("f", "f.c", 1);
     QBUG_trace("f.c", 2, "ring");
     QBUG_deinitialise();
-    EXPECT_EQ(written(), std::string(STACK_START) + "File: f.c,  Function: f, Line: 1\n" + STACK_END +
-                             TRACE_START + "[       f,    2] ring\n" + TRACE_END);
+    EXPECT_EQ(written(), std::string(STACK_START) + "File: f.c,  Function: f, Line: 1\n" +
+                             STACK_END + TRACE_START + "[       f,    2] ring\n" + TRACE_END);
     EXPECT_EQ(qbug_flags, 0u);
 }
 
@@ -386,17 +409,17 @@ TEST(QbugProcess, ChildIsPolledToItsEnd) {
 }
 
 // Not a test of its own: the child the next test starts.
-TEST(QbugProcess, DISABLED_SleepingChild) {
-    Sleep(3000);
-}
+TEST(QbugProcess, DISABLED_SleepingChild) { Sleep(3000); }
 
 TEST(QbugProcess, ChildStillRunningAndMissingProgram) {
     PROCESS_RECORD record;
     char command[MAX_PATH + 100];
     char self[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(NULL, self, sizeof self), 0u);
-    snprintf(command, sizeof command,
-             "\"%s\" --gtest_also_run_disabled_tests --gtest_filter=QbugProcess.DISABLED_SleepingChild", self);
+    snprintf(
+        command, sizeof command,
+        "\"%s\" --gtest_also_run_disabled_tests --gtest_filter=QbugProcess.DISABLED_SleepingChild",
+        self);
     ASSERT_TRUE(PROCESS_start(command, 0, &record));
     Sleep(100);
     EXPECT_TRUE(PROCESS_is_running(&record));

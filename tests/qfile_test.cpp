@@ -46,9 +46,12 @@ static void remove_tree(const std::string& path) {
             std::string name = entry.cFileName;
             if (name == "." || name == "..") continue;
             std::string child = path + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) FOOTPRINT_remove_link(child.c_str());
-            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
-            else DeleteFileA(child.c_str());
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                FOOTPRINT_remove_link(child.c_str());
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_tree(child);
+            else
+                DeleteFileA(child.c_str());
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
@@ -78,9 +81,7 @@ static QFILE_SETTINGS default_settings() {
     return settings;
 }
 
-static std::string text_or_null(const char* text) {
-    return text != NULL ? text : "<NULL>";
-}
+static std::string text_or_null(const char* text) { return text != NULL ? text : "<NULL>"; }
 
 // --- Fixture --------------------------------------------------------------
 
@@ -205,7 +206,7 @@ TEST_F(Qfile, SlotsFillAndClear) {
     EXPECT_EQ(QFILE_add_search_path("E"), 1);
     EXPECT_STREQ(QFILE_get_search_path(1), "e");
 
-    qfile_clear_search_path(4);   // outside: nothing happens
+    qfile_clear_search_path(4);  // outside: nothing happens
     qfile_clear_search_path(-2);
     for (int32_t i = 0; i < 4; i++) EXPECT_STRNE(QFILE_get_search_path(i), "");
     EXPECT_EQ(QFILE_get_search_path(4), (const char*)NULL);
@@ -289,8 +290,8 @@ TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
         ASSERT_EQ(QFILE_set_search_paths(1, c.slot), 1);
         ASSERT_TRUE(QFILE_set_use_tree_to_find_files(c.use_tree));
         EXPECT_EQ(text_or_null(QFILE_make_full_path(c.name)), text_or_null(c.expected))
-            << "slot " << c.slot << ", tree " << c.use_tree << ", extension '" << c.extension << "', name "
-            << c.name;
+            << "slot " << c.slot << ", tree " << c.use_tree << ", extension '" << c.extension
+            << "', name " << c.name;
         ASSERT_TRUE(QFILE_deinitialise());
     }
     QBUG_disable_asserts();
@@ -309,7 +310,8 @@ TEST_F(Qfile, ExplicitNamesAreTriedOnDiskFirst) {
 
     // Found by no tree (the trees know no "c:"), so only the disk finds it.
     EXPECT_EQ(text_or_null(QFILE_make_full_path(absolute.c_str())), absolute + ".dat");
-    EXPECT_EQ(text_or_null(QFILE_make_full_path(".\\ws\\data\\intro.txt")), ".\\ws\\data\\intro.txt");
+    EXPECT_EQ(text_or_null(QFILE_make_full_path(".\\ws\\data\\intro.txt")),
+              ".\\ws\\data\\intro.txt");
     // Not explicit: the slots, not the working directory.
     EXPECT_EQ(text_or_null(QFILE_make_full_path("ab")), "ws\\data\\ab.dat");
     // Not in the first slot: the second answers.
@@ -331,7 +333,9 @@ TEST_F(Qfile, PathsThatWouldNotFitAreRefused) {
     ASSERT_EQ(QFILE_add_search_path("q:\\short"), 1);
     ASSERT_TRUE(QFILE_build_file_tree(-1));  // absent directories: empty trees
     for (int slot = 0; slot < 2; slot++) {
-        ASSERT_EQ(qfile_add_entry_to_file_tree(&local_qfile_details.search_paths[slot], "ABCDEFGHIJKLMN"), 0);
+        ASSERT_EQ(
+            qfile_add_entry_to_file_tree(&local_qfile_details.search_paths[slot], "ABCDEFGHIJKLMN"),
+            0);
     }
     // The dot keeps the extension off; the component is compared by its first 12.
     EXPECT_EQ(text_or_null(QFILE_make_full_path("abcdefghijkl.")), "q:\\short\\abcdefghijkl");
@@ -343,7 +347,7 @@ TEST_F(Qfile, PathsThatWouldNotFitAreRefused) {
     char out[QFILE_PATH_SIZE];
     std::string deep;
     for (int i = 0; i < 30; i++) deep += "abcdefghijkl\\";  // 390 characters
-    tree[0].child = 0;                                        // a node that is its own child
+    tree[0].child = 0;                                      // a node that is its own child
     EXPECT_FALSE(qfile_find_full_path(deep.c_str(), out, tree, 0));
     EXPECT_TRUE(qfile_find_full_path(deep.substr(0, 13 * 19).c_str(), out, tree, 0));
     EXPECT_EQ(strlen(out), 13u * 19 - 1);
@@ -395,7 +399,8 @@ TEST_F(Qfile, TreeHoldsEachEntryOnceAtItsLevelAndDumpsIndented) {
               "\ta_very_long_\n"
               "music\n"
               "\ttheme.mid\n");
-    EXPECT_EQ(dump_of(slot.file_tree, slot.file_tree[1].child, 2), "\t\tlevels\n\t\t\tone.lvl\n\t\t\ttwo.lvl\n\t\ta_very_long_\n");
+    EXPECT_EQ(dump_of(slot.file_tree, slot.file_tree[1].child, 2),
+              "\t\tlevels\n\t\t\tone.lvl\n\t\t\ttwo.lvl\n\t\ta_very_long_\n");
     EXPECT_EQ(dump_of(NULL, 0, 0), "");
 
     // Paths outside every slot, and ticks, add nothing.
@@ -406,7 +411,8 @@ TEST_F(Qfile, TreeHoldsEachEntryOnceAtItsLevelAndDumpsIndented) {
     char out[QFILE_PATH_SIZE];
     EXPECT_TRUE(qfile_find_full_path("data\\levels\\two.lvl", out, slot.file_tree, 0));
     EXPECT_STREQ(out, "data\\levels\\two.lvl");
-    EXPECT_TRUE(qfile_find_full_path("levels\\one.lvl", out, slot.file_tree, slot.file_tree[1].child));
+    EXPECT_TRUE(
+        qfile_find_full_path("levels\\one.lvl", out, slot.file_tree, slot.file_tree[1].child));
     EXPECT_STREQ(out, "levels\\one.lvl");
     EXPECT_FALSE(qfile_find_full_path("data\\theme.mid", out, slot.file_tree, 0));
     EXPECT_FALSE(qfile_find_full_path("", out, slot.file_tree, 0));
@@ -426,7 +432,8 @@ TEST_F(Qfile, TreeGrowsByItsStepAndRefusesWhenItCannot) {
     EXPECT_EQ(slot.capacity, 11u);  // 2, 5, 8, 11
     for (int i = 0; i < 10; i++) {
         std::string name = "file" + std::to_string(i);
-        EXPECT_EQ(text_or_null(QFILE_make_full_path(name.c_str())), "q:\\game\\file" + std::to_string(i));
+        EXPECT_EQ(text_or_null(QFILE_make_full_path(name.c_str())),
+                  "q:\\game\\file" + std::to_string(i));
     }
     ASSERT_TRUE(QFILE_deinitialise());
 
@@ -452,10 +459,10 @@ TEST_F(Qfile, TreeGrowsByItsStepAndRefusesWhenItCannot) {
 TEST_F(Qfile, TreeBuildingIndexRulesAndSlotsAddedAlone) {
     make_data_directory();
     ASSERT_TRUE(QFILE_initialise(NULL));
-    EXPECT_FALSE(QFILE_build_file_tree(0));   // empty slot
+    EXPECT_FALSE(QFILE_build_file_tree(0));  // empty slot
     EXPECT_FALSE(QFILE_build_file_tree(4));
     EXPECT_FALSE(QFILE_build_file_tree(-2));
-    EXPECT_TRUE(QFILE_build_file_tree(-1));   // nothing to build
+    EXPECT_TRUE(QFILE_build_file_tree(-1));  // nothing to build
 
     // A slot filled alone gets the initial capacity when its tree is built.
     ASSERT_EQ(QFILE_add_search_path("ws\\data"), 0);
@@ -526,7 +533,8 @@ TEST_F(Qfile, EachAllocationFailingInTurnIsRefusedCleanly) {
     for (int32_t n = 0; n < 100; n++) {
         FAILING_HEAP_fail_after(n);
         bool initialised = QFILE_initialise(&settings);
-        bool built = initialised && QFILE_add_search_path("ws\\data") == 0 && QFILE_build_file_tree(0);
+        bool built =
+            initialised && QFILE_add_search_path("ws\\data") == 0 && QFILE_build_file_tree(0);
         const char* found = built ? QFILE_make_full_path("sub\\deep.dat") : NULL;
         bool failed = FAILING_HEAP_failed();
         FAILING_HEAP_fail_after(-1);
@@ -607,9 +615,7 @@ TEST_F(Qfile, OpenUsesResolutionOnlyWhenAskedAndActive) {
 // --- Whole-file and chunked reads ---------------------------------------------
 
 static int progress_calls;
-static void count_progress(void) {
-    progress_calls++;
-}
+static void count_progress(void) { progress_calls++; }
 
 TEST_F(Qfile, ChunkedReadsCallBackOncePerChunk) {
     const std::string bytes = pattern_bytes(450000);
@@ -621,11 +627,11 @@ TEST_F(Qfile, ChunkedReadsCallBackOncePerChunk) {
         uint32_t size, count, chunk, expected_bytes;
         int expected_calls;
     } cases[] = {
-        {1, 450000, 200000, 450000, 3},    // 200000, 200000, 50000
-        {1, 600000, 200000, 450000, 3},    // past the end: what is there
-        {2, 225000, 200000, 450000, 3},    // size times count
+        {1, 450000, 200000, 450000, 3},  // 200000, 200000, 50000
+        {1, 600000, 200000, 450000, 3},  // past the end: what is there
+        {2, 225000, 200000, 450000, 3},  // size times count
         {1, 400000, 200000, 400000, 2},
-        {1, 450000, 1000000, 450000, 3},   // never more than the chunk buffer
+        {1, 450000, 1000000, 450000, 3},  // never more than the chunk buffer
         {1, 450000, 150000, 450000, 3},
         {1, 100, 200000, 100, 1},
     };
@@ -634,9 +640,12 @@ TEST_F(Qfile, ChunkedReadsCallBackOncePerChunk) {
         ASSERT_NE(stream, (FILE*)NULL);
         progress_calls = 0;
         std::fill(buffer.begin(), buffer.end(), 'z');
-        EXPECT_EQ(qfile_chunk_fread(buffer.data(), c.size, c.count, stream, c.chunk, count_progress), c.expected_bytes)
+        EXPECT_EQ(
+            qfile_chunk_fread(buffer.data(), c.size, c.count, stream, c.chunk, count_progress),
+            c.expected_bytes)
             << c.size << " x " << c.count << " in chunks of " << c.chunk;
-        EXPECT_EQ(progress_calls, c.expected_calls) << c.size << " x " << c.count << " in chunks of " << c.chunk;
+        EXPECT_EQ(progress_calls, c.expected_calls)
+            << c.size << " x " << c.count << " in chunks of " << c.chunk;
         EXPECT_EQ(std::string(buffer.data(), c.expected_bytes), bytes.substr(0, c.expected_bytes));
         EXPECT_EQ(buffer[c.expected_bytes], 'z');
         fclose(stream);
@@ -726,7 +735,8 @@ TEST_F(Qfile, AllocateAndReadRefusesWhatItCannotDeliver) {
 
     // Found but not to be opened (held without sharing): the block is given
     // back, not passed off as the file (the leak check in TearDown).
-    HANDLE held = CreateFileA("ws\\data.bin", GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE held = CreateFileA("ws\\data.bin", GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     size = 12345;
     EXPECT_EQ(QFILE_allocate_and_read_file("data.bin", NULL, &size), (void*)NULL);
@@ -746,7 +756,8 @@ static uint16_t reference_crc16(uint16_t crc, const uint8_t* bytes, size_t lengt
     for (size_t k = 0; k < length; k++) {
         uint8_t byte = bytes[backward ? length - 1 - k : k];
         crc ^= (uint16_t)(byte << 8);
-        for (int bit = 0; bit < 8; bit++) crc = (crc & 0x8000) ? (uint16_t)((crc << 1) ^ 0x1021) : (uint16_t)(crc << 1);
+        for (int bit = 0; bit < 8; bit++)
+            crc = (crc & 0x8000) ? (uint16_t)((crc << 1) ^ 0x1021) : (uint16_t)(crc << 1);
     }
     return crc;
 }
@@ -759,7 +770,8 @@ TEST(QfileCrc, KnownValuesAndReferenceModel) {
     uint8_t bytes[1000];
     uint32_t seed = 12345;
     for (size_t length : {1u, 2u, 255u, 256u, 1000u}) {
-        for (size_t i = 0; i < length; i++) bytes[i] = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
+        for (size_t i = 0; i < length; i++)
+            bytes[i] = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
         uint32_t expected = ((uint32_t)reference_crc16(0xFFFF, bytes, length, false) << 16) |
                             reference_crc16(0x4110, bytes, length, true);
         EXPECT_EQ(qfile_buffer_crc(bytes, (uint32_t)length), expected) << length;

@@ -18,11 +18,9 @@ namespace {
 
 const char* const DEVELOP_HEADER = "Development Debug\n\n";
 
-
 // The develop file after its header, with each "[  qstack,%5d] " prefix
 // replaced by "qstack: " (the line number is the module's own business).
-std::string develop_text()
-{
+std::string develop_text() {
     std::string text = read_text_file("develop.dbg");
     if (text.compare(0, strlen(DEVELOP_HEADER), DEVELOP_HEADER) != 0) {
         return "<no header> " + text;
@@ -30,7 +28,8 @@ std::string develop_text()
     text.erase(0, strlen(DEVELOP_HEADER));
     size_t at;
     while ((at = text.find("[  qstack,")) != std::string::npos && at + 17 <= text.size() &&
-           text[at + 15] == ']' && text[at + 16] == ' ' && text[at + 14] >= '0' && text[at + 14] <= '9') {
+           text[at + 15] == ']' && text[at + 16] == ' ' && text[at + 14] >= '0' &&
+           text[at + 14] <= '9') {
         text.replace(at, 17, "qstack: ");
     }
     return text;
@@ -41,8 +40,7 @@ struct Element {
     uint8_t bytes[6];
 };
 
-Element make_element(uint32_t value)
-{
+Element make_element(uint32_t value) {
     Element element;
     for (int i = 0; i < 6; i++) {
         element.bytes[i] = (uint8_t)(value >> (i * 5));
@@ -50,11 +48,12 @@ Element make_element(uint32_t value)
     return element;
 }
 
-bool same(const Element& a, const Element& b) { return memcmp(a.bytes, b.bytes, sizeof(a.bytes)) == 0; }
+bool same(const Element& a, const Element& b) {
+    return memcmp(a.bytes, b.bytes, sizeof(a.bytes)) == 0;
+}
 
 // The stack's occupied elements, base first.
-std::vector<Element> contents(const QSTACK* stack)
-{
+std::vector<Element> contents(const QSTACK* stack) {
     std::vector<Element> elements;
     for (const uint8_t* at = stack->base; at < stack->top; at += stack->element_size) {
         Element element;
@@ -66,24 +65,24 @@ std::vector<Element> contents(const QSTACK* stack)
 
 class Qstack : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         FAILING_HEAP_fail_after(-1);
         QBUG_set_develop_file("develop.dbg");
-        ASSERT_TRUE(QBUG_initialise(0, 64, 12, QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK,
+        ASSERT_TRUE(QBUG_initialise(0, 64, 12,
+                                    QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK,
                                     QBUG_OUT_DEVELOP_FILE));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         FAILING_HEAP_fail_after(-1);
         std::string develop = read_text_file("develop.dbg");
         EXPECT_EQ(develop.find("Callstack full"), std::string::npos);
         EXPECT_EQ(develop.find("Stack empty"), std::string::npos);
         QBUG_set_develop_file("develop.dbg");
         QBUG_dump_callstack();
-        EXPECT_EQ(read_text_file("develop.dbg"), std::string(DEVELOP_HEADER) +
-                                                "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
-                                                "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")
+        EXPECT_EQ(read_text_file("develop.dbg"),
+                  std::string(DEVELOP_HEADER) +
+                      "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
+                      "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")
             << "a stack function returned without QBUG_LEAVE";
         QBUG_deinitialise();
     }
@@ -91,8 +90,7 @@ protected:
 
 // Random push, pop, remove, empty and grow sequences, each checked against a
 // vector after every step.
-TEST_F(Qstack, MatchesReferenceModel)
-{
+TEST_F(Qstack, MatchesReferenceModel) {
     for (uint32_t seed : {1u, 2u, 3u, 42u, 1999u}) {
         SCOPED_TRACE(testing::Message() << "seed " << seed);
         std::mt19937 random(seed);
@@ -103,7 +101,10 @@ TEST_F(Qstack, MatchesReferenceModel)
         for (int step = 0; step < 3000; step++) {
             Element value = make_element(random() % 16);  // few values: removals hit duplicates
             switch (random() % 10) {
-            case 0: case 1: case 2: case 3: {
+            case 0:
+            case 1:
+            case 2:
+            case 3: {
                 bool pushed = QSTACK_push(stack, &value);
                 ASSERT_EQ(pushed, (int32_t)model.size() < count);
                 if (pushed) {
@@ -111,7 +112,9 @@ TEST_F(Qstack, MatchesReferenceModel)
                 }
                 break;
             }
-            case 4: case 5: case 6: {
+            case 4:
+            case 5:
+            case 6: {
                 Element out = make_element(0xFFFFFFFF);
                 bool popped = QSTACK_pop(stack, &out);
                 ASSERT_EQ(popped, !model.empty());
@@ -121,7 +124,8 @@ TEST_F(Qstack, MatchesReferenceModel)
                 }
                 break;
             }
-            case 7: case 8: {
+            case 7:
+            case 8: {
                 bool result = QSTACK_remove_stack_entry(stack, &value);
                 ASSERT_EQ(result, !model.empty());
                 for (size_t i = 0; i < model.size(); i++) {
@@ -160,8 +164,7 @@ TEST_F(Qstack, MatchesReferenceModel)
     EXPECT_EQ(develop_text(), "");
 }
 
-TEST_F(Qstack, LayoutAndBounds)
-{
+TEST_F(Qstack, LayoutAndBounds) {
     QSTACK* stack = QSTACK_allocate(3, 4);
     ASSERT_NE(stack, nullptr);
     EXPECT_EQ(stack->element_size, 4u);
@@ -208,15 +211,15 @@ TEST_F(Qstack, LayoutAndBounds)
     EXPECT_EQ(QSTACK_reallocate(stack, 2), nullptr);
     EXPECT_EQ(QSTACK_reallocate(NULL, 8), nullptr);
     EXPECT_EQ(stack->capacity, 20u);
-    EXPECT_EQ(develop_text(), "qstack: QSTACK_reallocate: cannot realloc less than currentsize!\n"
-                              "qstack: QSTACK_reallocate: cannot realloc less than currentsize!\n"
-                              "qstack: QSTACK_reallocate: stack pointer is NULL\n");
+    EXPECT_EQ(develop_text(),
+              "qstack: QSTACK_reallocate: cannot realloc less than currentsize!\n"
+              "qstack: QSTACK_reallocate: cannot realloc less than currentsize!\n"
+              "qstack: QSTACK_reallocate: stack pointer is NULL\n");
     QSTACK_deallocate(&stack);
     EXPECT_EQ(stack, nullptr);
 }
 
-TEST_F(Qstack, StorageThatDoesNotFitIsRefused)
-{
+TEST_F(Qstack, StorageThatDoesNotFitIsRefused) {
     EXPECT_EQ(QSTACK_allocate(-1, 4), nullptr);
     EXPECT_EQ(QSTACK_allocate(0x40000000, 4), nullptr);  // 4 GiB: wraps in 32 bits
     QSTACK* stack = QSTACK_allocate(2, 0x80000000u);
@@ -229,12 +232,12 @@ TEST_F(Qstack, StorageThatDoesNotFitIsRefused)
     EXPECT_EQ(QSTACK_reallocate(stack, 0x40000000), nullptr);
     QSTACK_deallocate(&stack);
     const char* refused = "qstack: QSTACK_allocate failed to allocate memory for stack\n\n";
-    EXPECT_EQ(develop_text(), std::string(refused) + refused + refused +
-                                  "qstack: QSTACK_reallocate failed to reallocate memory forstack\n\n");
+    EXPECT_EQ(develop_text(),
+              std::string(refused) + refused + refused +
+                  "qstack: QSTACK_reallocate failed to reallocate memory forstack\n\n");
 }
 
-TEST_F(Qstack, HeapFailuresLeaveTheStackAsItWas)
-{
+TEST_F(Qstack, HeapFailuresLeaveTheStackAsItWas) {
     FAILING_HEAP_fail_after(0);
     EXPECT_EQ(QSTACK_allocate(4, 4), nullptr);
     EXPECT_TRUE(FAILING_HEAP_failed());
@@ -252,13 +255,13 @@ TEST_F(Qstack, HeapFailuresLeaveTheStackAsItWas)
     EXPECT_TRUE(QSTACK_pop(stack, &out));
     EXPECT_EQ(out, 8);
     QSTACK_deallocate(&stack);
-    EXPECT_EQ(develop_text(), "qstack: QSTACK_allocate failed to allocate memory for stack\n\n"
-                              "qstack: QSTACK_reallocate failed to reallocate memory forstack\n\n");
+    EXPECT_EQ(develop_text(),
+              "qstack: QSTACK_allocate failed to allocate memory for stack\n\n"
+              "qstack: QSTACK_reallocate failed to reallocate memory forstack\n\n");
 }
 
 // A NULL stack is asserted and then refused, never dereferenced.
-TEST_F(Qstack, NullArgumentsAreReportedNotFollowed)
-{
+TEST_F(Qstack, NullArgumentsAreReportedNotFollowed) {
     int32_t value = 5;
     EXPECT_FALSE(QSTACK_is_empty(NULL));
     EXPECT_FALSE(QSTACK_is_full(NULL));
@@ -270,8 +273,9 @@ TEST_F(Qstack, NullArgumentsAreReportedNotFollowed)
     QSTACK_deallocate(&none);
     QSTACK_deallocate(NULL);
     const char* assertion = "qstack: (ASSERT FAILURE: stack != NULL) \n";
-    EXPECT_EQ(develop_text(), std::string(assertion) + assertion + assertion + assertion + assertion +
-                                  "qstack: (ASSERT FAILURE: *stack != NULL) \n" + assertion);
+    EXPECT_EQ(develop_text(), std::string(assertion) + assertion + assertion + assertion +
+                                  assertion + "qstack: (ASSERT FAILURE: *stack != NULL) \n" +
+                                  assertion);
 
     QSTACK* stack = QSTACK_allocate(2, 4);
     ASSERT_NE(stack, nullptr);
@@ -286,15 +290,15 @@ TEST_F(Qstack, NullArgumentsAreReportedNotFollowed)
 
 // With the trace ring as the sink, the NULL-element report is followed by a
 // dump of the ring into the develop file.
-TEST_F(Qstack, NullElementDumpsTheTraceRing)
-{
+TEST_F(Qstack, NullElementDumpsTheTraceRing) {
     QBUG_set_output_mode(QBUG_OUT_TRACE_BUFFER);
     QSTACK* stack = QSTACK_allocate(2, 4);
     EXPECT_FALSE(QSTACK_push(stack, NULL));
     QSTACK_deallocate(&stack);
-    EXPECT_EQ(develop_text(), "~~~~~~~~START OF TRACE BUFFER DUMP~~~~~~~\n"
-                              "qstack: STACK ERROR: data pointer is NULL cannot push it!\n\n"
-                              "~~~~~~~~END OF TRACE BUFFER DUMP~~~~~~~\n");
+    EXPECT_EQ(develop_text(),
+              "~~~~~~~~START OF TRACE BUFFER DUMP~~~~~~~\n"
+              "qstack: STACK ERROR: data pointer is NULL cannot push it!\n\n"
+              "~~~~~~~~END OF TRACE BUFFER DUMP~~~~~~~\n");
 }
 
 }  // namespace

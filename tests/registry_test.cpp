@@ -25,13 +25,14 @@ void delete_tree(HKEY root, const std::string& path, REGSAM view = KEY_WOW64_32K
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
     std::vector<std::string> children;
     char name[256];
-    for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; i++) children.push_back(name);
+    for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; i++)
+        children.push_back(name);
     RegCloseKey(key);
     for (const std::string& child : children) delete_tree(root, path + "\\" + child, view);
     size_t cut = path.rfind('\\');
     HKEY parent = root;
-    if (cut != std::string::npos &&
-        RegOpenKeyExA(root, path.substr(0, cut).c_str(), 0, KEY_ALL_ACCESS | view, &parent) != ERROR_SUCCESS)
+    if (cut != std::string::npos && RegOpenKeyExA(root, path.substr(0, cut).c_str(), 0,
+                                                  KEY_ALL_ACCESS | view, &parent) != ERROR_SUCCESS)
         return;
     RegDeleteKeyA(parent, cut == std::string::npos ? path.c_str() : path.c_str() + cut + 1);
     if (parent != root) RegCloseKey(parent);
@@ -45,8 +46,8 @@ bool key_exists(HKEY root, const std::string& path, REGSAM view = KEY_WOW64_32KE
 }
 
 // Reads a value: its type and raw bytes. False when it is not there.
-bool raw_read(HKEY root, const std::string& path, const char* name, DWORD* type,
-              std::string* data, REGSAM view = KEY_WOW64_32KEY) {
+bool raw_read(HKEY root, const std::string& path, const char* name, DWORD* type, std::string* data,
+              REGSAM view = KEY_WOW64_32KEY) {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     BYTE bytes[4096];
@@ -61,8 +62,8 @@ bool raw_read(HKEY root, const std::string& path, const char* name, DWORD* type,
 void raw_write(HKEY root, const std::string& path, const char* name, DWORD type, const void* data,
                DWORD size) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, NULL,
-                              &key, NULL),
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                              NULL, &key, NULL),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name, 0, type, (const BYTE*)data, size), ERROR_SUCCESS);
     RegCloseKey(key);
@@ -88,7 +89,8 @@ protected:
 TEST_F(Registry, SetCreatesThreeMissingLevelsInThe32BitView) {
     std::string path = sub("One\\Two\\Three");
     ASSERT_FALSE(key_exists(HKEY_LOCAL_MACHINE, TEST_KEY));
-    EXPECT_TRUE(WINUTILS_set_registry_entry(2, path.c_str(), "InstallDir", "D:\\Games\\Tarn", NULL));
+    EXPECT_TRUE(
+        WINUTILS_set_registry_entry(2, path.c_str(), "InstallDir", "D:\\Games\\Tarn", NULL));
 
     DWORD type;
     std::string data;
@@ -117,8 +119,15 @@ TEST_F(Registry, SetWithoutValueNameWritesTheDefaultValue) {
 }
 
 TEST_F(Registry, SetWritesNumbersAsDwordAndGetGivesSignedDecimal) {
-    struct { uint32_t number; const char* text; } cases[] = {
-        {300, "300"}, {0xFFFFFFFFu, "-1"}, {0, "0"}, {0x80000000u, "-2147483648"}, {0x7FFFFFFF, "2147483647"},
+    struct {
+        uint32_t number;
+        const char* text;
+    } cases[] = {
+        {300, "300"},
+        {0xFFFFFFFFu, "-1"},
+        {0, "0"},
+        {0x80000000u, "-2147483648"},
+        {0x7FFFFFFF, "2147483647"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -150,7 +159,11 @@ TEST_F(Registry, TextWinsOverNumberAndNeitherIsRefused) {
 // handle the table names (selector 4 is HKEY_CURRENT_CONFIG, not the
 // performance data).
 TEST_F(Registry, SelectorsNameTheirRootKeys) {
-    struct { int32_t selector; HKEY root; std::string path; } cases[] = {
+    struct {
+        int32_t selector;
+        HKEY root;
+        std::string path;
+    } cases[] = {
         {0, HKEY_CLASSES_ROOT, "TarnholmRegistryTest\\Entry"},
         {1, HKEY_CURRENT_USER, sub("Entry")},
         {2, HKEY_LOCAL_MACHINE, sub("Entry")},
@@ -160,7 +173,8 @@ TEST_F(Registry, SelectorsNameTheirRootKeys) {
     for (auto& c : cases) {
         SCOPED_TRACE(c.selector);
         std::string text = "root " + std::to_string(c.selector);
-        ASSERT_TRUE(WINUTILS_set_registry_entry(c.selector, c.path.c_str(), "Root", text.c_str(), NULL));
+        ASSERT_TRUE(
+            WINUTILS_set_registry_entry(c.selector, c.path.c_str(), "Root", text.c_str(), NULL));
         DWORD type;
         std::string data;
         ASSERT_TRUE(raw_read(c.root, c.path, "Root", &type, &data));
@@ -171,7 +185,8 @@ TEST_F(Registry, SelectorsNameTheirRootKeys) {
         size_t cut = c.path.rfind('\\');
         std::string parent = c.path.substr(0, cut);
         std::string leaf = c.path.substr(cut + 1);
-        EXPECT_TRUE(WINUTILS_clear_registry_entry(c.selector, parent.c_str(), leaf.c_str(), "Root"));
+        EXPECT_TRUE(
+            WINUTILS_clear_registry_entry(c.selector, parent.c_str(), leaf.c_str(), "Root"));
         EXPECT_FALSE(raw_read(c.root, c.path, "Root", &type, &data));
     }
 }
@@ -183,7 +198,8 @@ TEST_F(Registry, BadSelectorsAreRefusedAndTouchNothing) {
         SCOPED_TRACE(selector);
         uint32_t number = 1;
         EXPECT_FALSE(WINUTILS_set_registry_entry(selector, sub("New").c_str(), "Value", "x", NULL));
-        EXPECT_FALSE(WINUTILS_set_registry_entry(selector, sub("New").c_str(), "Value", NULL, &number));
+        EXPECT_FALSE(
+            WINUTILS_set_registry_entry(selector, sub("New").c_str(), "Value", NULL, &number));
         char buffer[WINUTILS_REGISTRY_TEXT_SIZE];
         memset(buffer, 'G', sizeof buffer);
         EXPECT_FALSE(WINUTILS_get_registry_entry(selector, sub("Kept").c_str(), "Value", buffer));
@@ -208,8 +224,12 @@ TEST_F(Registry, GetRefusesOtherTypesAndMissingEntries) {
     raw_write(HKEY_LOCAL_MACHINE, TEST_KEY, "Expand", REG_EXPAND_SZ, expand, sizeof expand);
     raw_write(HKEY_LOCAL_MACHINE, TEST_KEY, "Multi", REG_MULTI_SZ, multi, sizeof multi);
     raw_write(HKEY_LOCAL_MACHINE, TEST_KEY, "Binary", REG_BINARY, binary, sizeof binary);
-    raw_write(HKEY_LOCAL_MACHINE, TEST_KEY, "ShortDword", REG_DWORD, &short_number, sizeof short_number);
-    struct { const char* key; const char* value; } cases[] = {
+    raw_write(HKEY_LOCAL_MACHINE, TEST_KEY, "ShortDword", REG_DWORD, &short_number,
+              sizeof short_number);
+    struct {
+        const char* key;
+        const char* value;
+    } cases[] = {
         {TEST_KEY, "Expand"},
         {TEST_KEY, "Multi"},
         {TEST_KEY, "Binary"},
@@ -230,9 +250,13 @@ TEST_F(Registry, GetRefusesOtherTypesAndMissingEntries) {
 // Strings near the buffer's size, stored with and without their terminator:
 // a read gives the whole text, terminated inside the 512 bytes, or false.
 TEST_F(Registry, GetNeverGivesACutOrUnterminatedText) {
-    struct { size_t length; bool terminated; bool fits; } cases[] = {
-        {3, false, true},   {3, true, true},    {0, false, true},   {0, true, true},
-        {510, true, true},  {511, true, true},  {511, false, true}, {512, false, false},
+    struct {
+        size_t length;
+        bool terminated;
+        bool fits;
+    } cases[] = {
+        {3, false, true},   {3, true, true},    {0, false, true},     {0, true, true},
+        {510, true, true},  {511, true, true},  {511, false, true},   {512, false, false},
         {512, true, false}, {600, true, false}, {4000, false, false},
     };
     for (auto& c : cases) {
@@ -255,10 +279,15 @@ TEST_F(Registry, GetNeverGivesACutOrUnterminatedText) {
 // Wine's RegQueryValueExA terminates what it returns, Windows' need not: the
 // terminating step on its own, for every size the query can report.
 TEST(RegistryText, TerminatedInsideTheBufferOrRefused) {
-    struct { uint32_t size; bool last_is_nul; bool kept; size_t length; } cases[] = {
-        {0, false, true, 0},      {1, true, true, 0},       {3, false, true, 3},
-        {4, true, true, 3},       {511, false, true, 511},  {512, true, true, 511},
-        {512, false, false, 0},   {513, false, false, 0},    {0xFFFFFFFFu, false, false, 0},
+    struct {
+        uint32_t size;
+        bool last_is_nul;
+        bool kept;
+        size_t length;
+    } cases[] = {
+        {0, false, true, 0},    {1, true, true, 0},      {3, false, true, 3},
+        {4, true, true, 3},     {511, false, true, 511}, {512, true, true, 511},
+        {512, false, false, 0}, {513, false, false, 0},  {0xFFFFFFFFu, false, false, 0},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.size);
@@ -276,7 +305,8 @@ TEST(RegistryText, TerminatedInsideTheBufferOrRefused) {
 
 // What the installer does with them: its own values round-trip as text.
 TEST_F(Registry, WrittenTextReadsBackUnchanged) {
-    const char* texts[] = {"", "D:\\Games\\Tarn", "\"C:\\WINDOWS\\Tarnholm Vesk remove.exe\" remove",
+    const char* texts[] = {"", "D:\\Games\\Tarn",
+                           "\"C:\\WINDOWS\\Tarnholm Vesk remove.exe\" remove",
                            "\xe4\xf6\xfc \xa3 latin-1"};
     for (const char* text : texts) {
         SCOPED_TRACE(text);
@@ -290,9 +320,11 @@ TEST_F(Registry, WrittenTextReadsBackUnchanged) {
 // Start-up asks for the installation with the key written once with and once
 // without a closing backslash; both name the same key.
 TEST_F(Registry, KeyPathWithClosingBackslashNamesTheSameKey) {
-    ASSERT_TRUE(WINUTILS_set_registry_entry(2, sub("tarnholm 2").c_str(), "InstallDir", "D:\\Games\\Tarn", NULL));
+    ASSERT_TRUE(WINUTILS_set_registry_entry(2, sub("tarnholm 2").c_str(), "InstallDir",
+                                            "D:\\Games\\Tarn", NULL));
     char buffer[WINUTILS_REGISTRY_TEXT_SIZE];
-    EXPECT_TRUE(WINUTILS_get_registry_entry(2, (sub("tarnholm 2") + "\\").c_str(), "InstallDir", buffer));
+    EXPECT_TRUE(
+        WINUTILS_get_registry_entry(2, (sub("tarnholm 2") + "\\").c_str(), "InstallDir", buffer));
     EXPECT_STREQ(buffer, "D:\\Games\\Tarn");
     EXPECT_TRUE(WINUTILS_get_registry_entry(2, sub("TARNHOLM 2").c_str(), "installdir", buffer));
 }
@@ -320,7 +352,8 @@ TEST_F(Registry, ClearingAKeyDeletesItAndLeavesItsParent) {
     EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, sub("Sibling")));
     EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, TEST_KEY));
     // Gone from the 32-bit view is gone from Wow6432Node.
-    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, std::string(TEST_KEY_64) + "\\Entry", KEY_WOW64_64KEY));
+    EXPECT_FALSE(
+        key_exists(HKEY_LOCAL_MACHINE, std::string(TEST_KEY_64) + "\\Entry", KEY_WOW64_64KEY));
     // A key that is not there, or whose parent is not there.
     EXPECT_FALSE(WINUTILS_clear_registry_entry(2, TEST_KEY, "Entry", NULL));
     EXPECT_FALSE(WINUTILS_clear_registry_entry(2, sub("NoParent").c_str(), "Entry", NULL));
@@ -343,7 +376,8 @@ TEST_F(Registry, ClearingAKeyWithSubkeysFailsAndKeepsIt) {
 // nothing may be deleted, in either form. The longest path that fits works.
 TEST_F(Registry, OverlongJoinedPathDeletesNothing) {
     std::string parent = sub(std::string(200, 'P').c_str());
-    size_t room = WINUTILS_REGISTRY_PATH_SIZE - 1 - parent.size() - 1;  // characters left for the subkey
+    size_t room =
+        WINUTILS_REGISTRY_PATH_SIZE - 1 - parent.size() - 1;  // characters left for the subkey
     std::string victim(room, 'V');
     std::string longer = victim + "X";
     raw_write(HKEY_LOCAL_MACHINE, parent + "\\" + victim, "Value", REG_SZ, "v", 2);

@@ -11,7 +11,7 @@
 
 #include "support_e2e.h"
 
-#define GAME_DIR "C:\\Games\\Tarnholm"
+#define GAME_DIR          "C:\\Games\\Tarnholm"
 #define SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 
 static const char ARE_YOU_SURE[] = "Are you sure?";
@@ -30,8 +30,13 @@ static std::string folder(int csidl) {
 
 // The game as its set-up program leaves it, several levels deep.
 static const char* const GAME_FILES[] = {
-    "Tarn II.exe", "tnh2main.exe", "mss32.dll", "readme.txt",
-    "data\\maps\\south.map", "data\\maps\\deep\\cave.map", "data\\sound\\wind.wav",
+    "Tarn II.exe",
+    "tnh2main.exe",
+    "mss32.dll",
+    "readme.txt",
+    "data\\maps\\south.map",
+    "data\\maps\\deep\\cave.map",
+    "data\\sound\\wind.wav",
 };
 
 // Files outside the game's folders; none of them may ever go.
@@ -39,11 +44,11 @@ static std::vector<std::string> sentinels() {
     std::string desktop = folder(CSIDL_DESKTOPDIRECTORY);
     std::string programs = folder(CSIDL_PROGRAMS);
     return {
-        "C:\\Games\\keep.txt",                 // the install directory's parent
-        "C:\\Games\\Tarnholm Old\\keep.txt",   // a sibling whose name starts alike
+        "C:\\Games\\keep.txt",                // the install directory's parent
+        "C:\\Games\\Tarnholm Old\\keep.txt",  // a sibling whose name starts alike
         "C:\\Games\\Tarnholm Old\\data\\keep.map",
-        desktop + "\\keep.lnk",                // the desktop
-        programs + "\\keep.txt",               // the Programs folder
+        desktop + "\\keep.lnk",   // the desktop
+        programs + "\\keep.txt",  // the Programs folder
         programs + "\\Other Game\\Other Game.lnk",
     };
 }
@@ -197,7 +202,8 @@ TEST_F(RemoveFlow, YesRemovesTheGameThenItsKeysAndEndsWithStatus1) {
     answer("Uninstall complete", "Information", IDOK);
     EXPECT_EQ(exit_status(), 1);
 
-    for (const char* file : GAME_FILES) EXPECT_FALSE(exists(std::string(GAME_DIR) + "\\" + file)) << file;
+    for (const char* file : GAME_FILES)
+        EXPECT_FALSE(exists(std::string(GAME_DIR) + "\\" + file)) << file;
     EXPECT_FALSE(exists(GAME_DIR "\\data"));
     EXPECT_FALSE(exists(desktop_link));
     EXPECT_FALSE(exists(start_menu));
@@ -227,8 +233,8 @@ TEST_F(RemoveFlow, NoToATreeKeepsThatTreeAndStillFinishes) {
 }
 
 static std::string failed_text(int count, const std::string& first) {
-    return std::to_string(count) + " files of the game could not be removed, among them:\n" + first +
-           "\nClose the program that uses them and run the uninstall again.";
+    return std::to_string(count) + " files of the game could not be removed, among them:\n" +
+           first + "\nClose the program that uses them and run the uninstall again.";
 }
 
 // A link in the data tree to a folder of the user's, and one deeper down to
@@ -301,10 +307,12 @@ TEST_F(RemoveFlow, UninstallEntryStartsTheUninstallerInRemoveMode) {
     ASSERT_TRUE(DRIVER_click(panel, IDC_EXIT));
     ASSERT_EQ(exit_status(), 0);
     char command[512] = "";
-    ASSERT_TRUE(FOOTPRINT_get_value(PRODUCT_UNINSTALL_KEY, "UninstallString", command, sizeof command));
+    ASSERT_TRUE(
+        FOOTPRINT_get_value(PRODUCT_UNINSTALL_KEY, "UninstallString", command, sizeof command));
 
     ASSERT_TRUE(start_command(command, &installer)) << command;
-    panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
+    panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE,
+                               DRIVER_TIMEOUT_MS);
     ASSERT_NE(panel, (HWND)NULL);
     click_remove();
     answer(ARE_YOU_SURE, QUESTION, IDYES);
@@ -377,7 +385,7 @@ TEST_F(RemoveFlow, UnregisteredProbeFilesFallBackToTheSetupDefaultDirectory) {
     char setup_default[MAX_PATH];
     ASSERT_TRUE(FOOTPRINT_setup_default_directory(setup_default));
     install_game(setup_default, GAME_DIR);  // registered, but nothing there
-    write(GAME_DIR "\\Tarn II.exe");         // two of the three probe files only
+    write(GAME_DIR "\\Tarn II.exe");        // two of the three probe files only
     write(GAME_DIR "\\tnh2main.exe");
     start();
     click_remove();
@@ -412,11 +420,14 @@ TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
     std::string programs = folder(CSIDL_PROGRAMS);
     const char* program_files_64 = getenv("ProgramW6432");
     ASSERT_NE(program_files_64, nullptr);
-    struct { std::string registered; std::string probed; } cases[] = {
-        {"C:\\", "C:"},                              // a drive root (one backslash is cut)
-        {win, win},                                  // the Windows directory
-        {"c:\\WINDOWS\\\\", "c:\\WINDOWS\\"},        // the same, other case and separators
-        {win + "\\.", win + "\\."},                  // the same, spelled with a dot
+    struct {
+        std::string registered;
+        std::string probed;
+    } cases[] = {
+        {"C:\\", "C:"},                        // a drive root (one backslash is cut)
+        {win, win},                            // the Windows directory
+        {"c:\\WINDOWS\\\\", "c:\\WINDOWS\\"},  // the same, other case and separators
+        {win + "\\.", win + "\\."},            // the same, spelled with a dot
         {"C:\\Games\\..\\windows", "C:\\Games\\..\\windows"},
         // Special folders and folders above one, in several spellings.
         {short_name, short_name},

@@ -55,9 +55,7 @@ std::string class_name(std::string raw) {
     return raw;
 }
 
-void align4(const uint8_t*& p, const uint8_t* base) {
-    p = base + ((p - base + 3) & ~3);
-}
+void align4(const uint8_t*& p, const uint8_t* base) { p = base + ((p - base + 3) & ~3); }
 
 bool parse_template(Template* t) {
     HRSRC found = FindResourceA(NULL, MAKEINTRESOURCEA(IDD_PANEL), (LPCSTR)RT_DIALOG);
@@ -67,28 +65,41 @@ bool parse_template(Template* t) {
     const uint8_t* p = base;
     const WORD* w = (const WORD*)p;
     if (w[0] != 1 || w[1] != 0xFFFF) return false;  // DLGTEMPLATEEX only
-    p += 4 + 4 + 4;                                    // version, signature, help ID, ex style
-    memcpy(&t->style, p, 4); p += 4;
-    uint16_t count; memcpy(&count, p, 2); p += 2;
-    memcpy(&t->x, p, 2); memcpy(&t->y, p + 2, 2); memcpy(&t->cx, p + 4, 2); memcpy(&t->cy, p + 6, 2);
+    p += 4 + 4 + 4;                                 // version, signature, help ID, ex style
+    memcpy(&t->style, p, 4);
+    p += 4;
+    uint16_t count;
+    memcpy(&count, p, 2);
+    p += 2;
+    memcpy(&t->x, p, 2);
+    memcpy(&t->y, p + 2, 2);
+    memcpy(&t->cx, p + 4, 2);
+    memcpy(&t->cy, p + 6, 2);
     p += 8;
-    read_sz_or_ord(p);                                 // menu
-    read_sz_or_ord(p);                                 // class
+    read_sz_or_ord(p);  // menu
+    read_sz_or_ord(p);  // class
     t->title = read_sz_or_ord(p);
-    memcpy(&t->point_size, p, 2); p += 2 + 2 + 1 + 1;  // size, weight, italic, charset
+    memcpy(&t->point_size, p, 2);
+    p += 2 + 2 + 1 + 1;  // size, weight, italic, charset
     t->typeface = read_sz_or_ord(p);
     for (int i = 0; i < count; i++) {
         align4(p, base);
         TemplateItem item;
-        p += 4 + 4;                                    // help ID, ex style
-        memcpy(&item.style, p, 4); p += 4;
-        memcpy(&item.x, p, 2); memcpy(&item.y, p + 2, 2);
-        memcpy(&item.cx, p + 4, 2); memcpy(&item.cy, p + 6, 2);
+        p += 4 + 4;  // help ID, ex style
+        memcpy(&item.style, p, 4);
+        p += 4;
+        memcpy(&item.x, p, 2);
+        memcpy(&item.y, p + 2, 2);
+        memcpy(&item.cx, p + 4, 2);
+        memcpy(&item.cy, p + 6, 2);
         p += 8;
-        memcpy(&item.id, p, 4); p += 4;
+        memcpy(&item.id, p, 4);
+        p += 4;
         item.window_class = class_name(read_sz_or_ord(p));
         item.title = read_sz_or_ord(p);
-        uint16_t extra; memcpy(&extra, p, 2); p += 2 + extra;
+        uint16_t extra;
+        memcpy(&extra, p, 2);
+        p += 2 + extra;
         t->items.push_back(item);
     }
     return true;
@@ -124,12 +135,13 @@ const size_t CONTROL_COUNT = sizeof CONTROLS / sizeof CONTROLS[0];
 
 // The names the installer's code uses for them.
 static_assert(IDC_PLAY == 1000 && IDC_INSTALL_REMOVE == 1002 && IDC_DIRECTX == 1001 &&
-              IDC_README == 1004 && IDC_EXIT == 1003 && IDC_WORKING_TEXT == 1010 &&
-              IDC_PATH_PROMPT == 1009 && IDC_INSTALL_DIR == 1011 && IDC_STATUS == 1012 &&
-              IDC_OK == IDOK && IDC_CANCEL == 1014 && IDC_PROGRESS == 1005,
+                  IDC_README == 1004 && IDC_EXIT == 1003 && IDC_WORKING_TEXT == 1010 &&
+                  IDC_PATH_PROMPT == 1009 && IDC_INSTALL_DIR == 1011 && IDC_STATUS == 1012 &&
+                  IDC_OK == IDOK && IDC_CANCEL == 1014 && IDC_PROGRESS == 1005,
               "control IDs");
 static_assert(IDD_PANEL == 1102 && IDB_BACKGROUND == 3000 && IDB_BUTTON_SKIN == 156 &&
-              IDI_APP == 1104, "resource IDs");
+                  IDI_APP == 1104,
+              "resource IDs");
 
 TEST(PanelTemplate, DialogHeader) {
     Template t;
@@ -172,9 +184,7 @@ TEST(PanelTemplate, EveryControlAsTheLayoutGivesIt) {
             EXPECT_NE(item->style & WS_BORDER, 0u);
             EXPECT_NE(item->style & ES_AUTOHSCROLL, 0u);
             break;
-        case PROGRESS:
-            EXPECT_EQ(item->window_class, "msctls_progress32");
-            break;
+        case PROGRESS: EXPECT_EQ(item->window_class, "msctls_progress32"); break;
         }
     }
 }
@@ -224,7 +234,9 @@ TEST(Panel, LoadsWithEveryControlInPlace) {
         EXPECT_EQ((GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0, c.visible);
         char class_name[64] = "";
         GetClassNameA(control, class_name, sizeof class_name);
-        const char* wanted_class = c.kind == EDIT ? "Edit" : c.kind == PROGRESS ? PROGRESS_CLASSA : "Button";
+        const char* wanted_class = c.kind == EDIT       ? "Edit"
+                                   : c.kind == PROGRESS ? PROGRESS_CLASSA
+                                                        : "Button";
         EXPECT_STRCASEEQ(class_name, wanted_class);
     }
 
@@ -248,7 +260,10 @@ const BITMAPINFOHEADER* bitmap_header(int id) {
 }
 
 TEST(Art, BitmapsHaveTheirSizeAndDepth) {
-    struct { int id; LONG width, height; } cases[] = {
+    struct {
+        int id;
+        LONG width, height;
+    } cases[] = {
         {IDB_BACKGROUND, 285, 349},
         {IDB_BUTTON_SKIN, 12, 36},
     };
@@ -299,7 +314,8 @@ TEST(Art, SkinStatesDifferAndCaptionsStayLegible) {
             int differing = 0;
             for (int y = 0; y < 12; y++)
                 for (int x = 0; x < 12; x++)
-                    differing += resource_pixel(skin, x, a * 12 + y) != resource_pixel(skin, x, b * 12 + y);
+                    differing +=
+                        resource_pixel(skin, x, a * 12 + y) != resource_pixel(skin, x, b * 12 + y);
             EXPECT_GE(differing, 24) << "frames " << a << " and " << b;
         }
     }
@@ -318,7 +334,8 @@ TEST(Art, SkinDrawsThePanelButtonFaces) {
     HBITMAP skin = (HBITMAP)LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDB_BUTTON_SKIN),
                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
     ASSERT_TRUE(skin != NULL);
-    HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 100, NULL, NULL, NULL, NULL);
+    HWND parent =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 100, NULL, NULL, NULL, NULL);
     HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | BS_OWNERDRAW, 0, 0, 150, 21, parent,
                                   (HMENU)(INT_PTR)IDC_EXIT, NULL, NULL);
     ASSERT_TRUE(button != NULL);
@@ -333,12 +350,19 @@ TEST(Art, SkinDrawsThePanelButtonFaces) {
         uint32_t p = bits[y * 160 + x];
         return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
     };
-    struct { UINT state; int slice; } cases[] = {
-        {0, 0}, {ODS_FOCUS, 1}, {ODS_SELECTED, 2}, {ODS_SELECTED | ODS_FOCUS, 2},
+    struct {
+        UINT state;
+        int slice;
+    } cases[] = {
+        {0, 0},
+        {ODS_FOCUS, 1},
+        {ODS_SELECTED, 2},
+        {ODS_SELECTED | ODS_FOCUS, 2},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.state);
-        DRAWITEMSTRUCT item = {ODT_BUTTON, IDC_EXIT, 0, ODA_DRAWENTIRE, c.state, button, dc, {0, 0, 150, 21}, 0};
+        DRAWITEMSTRUCT item = {ODT_BUTTON, IDC_EXIT,        0, ODA_DRAWENTIRE, c.state, button,
+                               dc,         {0, 0, 150, 21}, 0};
         EXPECT_TRUE(WINSKIN_draw_windows_button(parent, &item, 4, skin));
         GdiFlush();
         int top = c.slice * 12;
@@ -382,7 +406,10 @@ TEST(Art, IconLoads) {
 // ---- strings ------------------------------------------------------------------
 
 TEST(Strings, EveryIdGivesItsText) {
-    struct { UINT id; const char* text; } table[] = {
+    struct {
+        UINT id;
+        const char* text;
+    } table[] = {
         {1, "Play Tarnholm"},
         {2, "Install Tarnholm"},
         {3, "Remove Tarnholm"},
@@ -417,14 +444,15 @@ TEST(Strings, EveryIdGivesItsText) {
     }
     // The names the code uses.
     static_assert(IDS_PLAY == 1 && IDS_INSTALL == 2 && IDS_REMOVE == 3 && IDS_READ_HELP == 4 &&
-                  IDS_EXIT_SETUP == 5 && IDS_INSTALL_DIRECTX == 10 && IDS_INSTALLING == 11 &&
-                  IDS_REMOVING == 12 && IDS_TYPE_INSTALL_DIR == 14 && IDS_QUESTION == 20 &&
-                  IDS_DIRECTORY_NAME == 22 && IDS_WARNING == 25 && IDS_ERROR == 26 &&
-                  IDS_NOT_VALID_DIRECTORY == 27 && IDS_ERROR_OPENING_KEY == 28 &&
-                  IDS_ERROR_OPENING_FILE == 29 && IDS_LINK_FAILED == 30 &&
-                  IDS_WEBPAGE_LINK_FAILED == 31 && IDS_INFORMATION == 32 &&
-                  IDS_UNABLE_TO_WRITE == 35 && IDS_DELETE_DIRECTORY == 36 &&
-                  IDS_UNINSTALL_COMPLETE == 38 && IDS_ARE_YOU_SURE == 39 && IDS_PRODUCT_NAME == 46,
+                      IDS_EXIT_SETUP == 5 && IDS_INSTALL_DIRECTX == 10 && IDS_INSTALLING == 11 &&
+                      IDS_REMOVING == 12 && IDS_TYPE_INSTALL_DIR == 14 && IDS_QUESTION == 20 &&
+                      IDS_DIRECTORY_NAME == 22 && IDS_WARNING == 25 && IDS_ERROR == 26 &&
+                      IDS_NOT_VALID_DIRECTORY == 27 && IDS_ERROR_OPENING_KEY == 28 &&
+                      IDS_ERROR_OPENING_FILE == 29 && IDS_LINK_FAILED == 30 &&
+                      IDS_WEBPAGE_LINK_FAILED == 31 && IDS_INFORMATION == 32 &&
+                      IDS_UNABLE_TO_WRITE == 35 && IDS_DELETE_DIRECTORY == 36 &&
+                      IDS_UNINSTALL_COMPLETE == 38 && IDS_ARE_YOU_SURE == 39 &&
+                      IDS_PRODUCT_NAME == 46,
                   "string IDs");
 }
 

@@ -10,8 +10,7 @@ class Commands : public ::testing::Test {
 protected:
     std::string root, src, dst, menu;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         reset_script_fakes();
         CoInitialize(NULL);
         ASSERT_TRUE(MEMORY_initialise());  // as start-up does
@@ -25,23 +24,20 @@ protected:
         make_directory(src);
         make_directory(dst);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         remove_all(root);
         MEMORY_deinitialise();
         CoUninitialize();
     }
 
-    bool run(std::vector<SCRIPT_RECORD> records, uint8_t quiet = 0)
-    {
+    bool run(std::vector<SCRIPT_RECORD> records, uint8_t quiet = 0) {
         records.push_back({CMD_END, NULL, NULL});
         return run_script(records.data(), src.c_str(), dst.c_str(), menu.c_str(), 0, quiet);
     }
 
     // The source tree of the copy tests: two levels, an empty directory, a
     // read-only file, an empty file and a file larger than one copy chunk.
-    void make_source_tree()
-    {
+    void make_source_tree() {
         write_file(src + "\\a.txt", "alpha");
         write_file(src + "\\empty.bin", "");
         std::string big(2500000, '\0');
@@ -59,21 +55,18 @@ protected:
     }
 };
 
-static std::string box_text(size_t index)
-{
+static std::string box_text(size_t index) {
     return index < shown_boxes.size() ? shown_boxes[index].text : "<no box>";
 }
 
 // Opens path without sharing, so that nobody else can open it.
-static HANDLE hold_exclusively(const std::string& path)
-{
+static HANDLE hold_exclusively(const std::string& path) {
     return CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
 }
 
 // ---- Directories --------------------------------------------------------------
 
-TEST_F(Commands, MakeDirectoriesOneLevelEach)
-{
+TEST_F(Commands, MakeDirectoriesOneLevelEach) {
     EXPECT_TRUE(run({{CMD_MAKE_DIR, NULL, "<DST>\\new"},
                      {CMD_MAKE_DIR, NULL, "<DST>\\new"},
                      {CMD_MAKE_DIR, NULL, "<DST>\\missing\\deeper"},
@@ -86,8 +79,7 @@ TEST_F(Commands, MakeDirectoriesOneLevelEach)
     EXPECT_TRUE(shown_boxes.empty());
 }
 
-TEST_F(Commands, IfFileExistsSkipsExactlyTheNextRecord)
-{
+TEST_F(Commands, IfFileExistsSkipsExactlyTheNextRecord) {
     write_file(src + "\\present", "x");
     EXPECT_TRUE(run({{CMD_IF_FILE_EXISTS, "<SRC>\\present", NULL},
                      {CMD_MAKE_DIR_QUIET, "<DST>\\one", NULL},
@@ -102,8 +94,7 @@ TEST_F(Commands, IfFileExistsSkipsExactlyTheNextRecord)
 
 // ---- Copying --------------------------------------------------------------------
 
-TEST_F(Commands, CopyFilesCopiesTheFilesDirectlyInside)
-{
+TEST_F(Commands, CopyFilesCopiesTheFilesDirectlyInside) {
     make_source_tree();
     write_file(dst + "\\a.txt", "old and longer");
     SetFileAttributesA((dst + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -118,25 +109,25 @@ TEST_F(Commands, CopyFilesCopiesTheFilesDirectlyInside)
     EXPECT_EQ(describe_tree(dst), expected);
     std::vector<std::string> statuses = fake_status_texts;
     std::sort(statuses.begin(), statuses.end());
-    EXPECT_EQ(statuses, (std::vector<std::string>{dst + "\\a.txt", dst + "\\big.dat", dst + "\\empty.bin"}));
+    EXPECT_EQ(statuses,
+              (std::vector<std::string>{dst + "\\a.txt", dst + "\\big.dat", dst + "\\empty.bin"}));
     EXPECT_TRUE(shown_boxes.empty());
     EXPECT_FALSE(GetFileAttributesA((dst + "\\a.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
-TEST_F(Commands, CopyFilesFromAMissingDirectoryDoesNothing)
-{
+TEST_F(Commands, CopyFilesFromAMissingDirectoryDoesNothing) {
     EXPECT_TRUE(run({{CMD_COPY_FILES, "<SRC>\\absent", "<DST>"}}));
     EXPECT_TRUE(describe_tree(dst).empty());
     EXPECT_TRUE(shown_boxes.empty());
 }
 
-TEST_F(Commands, CopyFilesStopsTheScriptAtAFileThatCannotBeCopied)
-{
+TEST_F(Commands, CopyFilesStopsTheScriptAtAFileThatCannotBeCopied) {
     struct Case {
         const char* title;
         bool lock_source;  // else the target is a directory
     };
-    for (const Case test : {Case{"source cannot be opened", true}, Case{"target cannot be opened", false}}) {
+    for (const Case test :
+         {Case{"source cannot be opened", true}, Case{"target cannot be opened", false}}) {
         SCOPED_TRACE(test.title);
         remove_all(dst);
         make_directory(dst);
@@ -151,7 +142,8 @@ TEST_F(Commands, CopyFilesStopsTheScriptAtAFileThatCannotBeCopied)
         } else {
             make_directory(dst + "\\f3");
         }
-        EXPECT_FALSE(run({{CMD_COPY_FILES, "<SRC>", "<DST>"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
+        EXPECT_FALSE(
+            run({{CMD_COPY_FILES, "<SRC>", "<DST>"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
         if (lock != INVALID_HANDLE_VALUE) {
             CloseHandle(lock);
         }
@@ -163,9 +155,10 @@ TEST_F(Commands, CopyFilesStopsTheScriptAtAFileThatCannotBeCopied)
         ASSERT_FALSE(fake_status_texts.empty());
         EXPECT_EQ(fake_status_texts.back(), dst + "\\f3");
         for (const char* name : {"f1", "f2", "f4", "f5"}) {
-            bool before = std::find(fake_status_texts.begin(), fake_status_texts.end(), dst + "\\" + name) !=
-                          fake_status_texts.end();
-            EXPECT_EQ(read_file(dst + "\\" + name), before ? std::string("content of ") + name : "<missing>")
+            bool before = std::find(fake_status_texts.begin(), fake_status_texts.end(),
+                                    dst + "\\" + name) != fake_status_texts.end();
+            EXPECT_EQ(read_file(dst + "\\" + name),
+                      before ? std::string("content of ") + name : "<missing>")
                 << name;
         }
         EXPECT_FALSE(directory_exists(dst + "\\after"));
@@ -176,16 +169,15 @@ TEST_F(Commands, CopyFilesStopsTheScriptAtAFileThatCannotBeCopied)
 // Shrinks the source of the copy that is about to start (its size has been
 // taken already) to 1000 bytes.
 static std::string shrinking_source;
-static void shrink_source(const char*)
-{
-    HANDLE file = CreateFileA(shrinking_source.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+static void shrink_source(const char*) {
+    HANDLE file =
+        CreateFileA(shrinking_source.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     SetFilePointer(file, 1000, NULL, FILE_BEGIN);
     SetEndOfFile(file);
     CloseHandle(file);
 }
 
-TEST_F(Commands, CopyEndsWhenTheSourceGivesNoMoreBytes)
-{
+TEST_F(Commands, CopyEndsWhenTheSourceGivesNoMoreBytes) {
     // The reads end before the size taken from the file status: the copy
     // ends like a failed write instead of waiting for bytes that never come.
     shrinking_source = src + "\\shrinks";
@@ -198,8 +190,7 @@ TEST_F(Commands, CopyEndsWhenTheSourceGivesNoMoreBytes)
     EXPECT_EQ(read_file(dst + "\\shrinks"), std::string(1000, 's'));
 }
 
-TEST_F(Commands, CopyTreeMirrorsTheTreeDirectoriesFirst)
-{
+TEST_F(Commands, CopyTreeMirrorsTheTreeDirectoriesFirst) {
     make_source_tree();
     EXPECT_TRUE(run({{CMD_COPY_TREE, "<SRC>", "<DST>"}}));
     EXPECT_EQ(describe_tree(dst), describe_tree(src));
@@ -208,8 +199,8 @@ TEST_F(Commands, CopyTreeMirrorsTheTreeDirectoriesFirst)
     std::vector<std::string> statuses = fake_status_texts;
     std::sort(statuses.begin(), statuses.end());
     std::vector<std::string> expected;
-    for (const char* entry : {"a.txt", "big.dat", "empty.bin", "s1", "s1\\b.txt", "s1\\s2", "s1\\s2\\c.txt",
-                              "s1\\s2\\ro.txt", "s3"}) {
+    for (const char* entry : {"a.txt", "big.dat", "empty.bin", "s1", "s1\\b.txt", "s1\\s2",
+                              "s1\\s2\\c.txt", "s1\\s2\\ro.txt", "s3"}) {
         expected.push_back(dst + "\\" + entry);
     }
     EXPECT_EQ(statuses, expected);
@@ -218,18 +209,19 @@ TEST_F(Commands, CopyTreeMirrorsTheTreeDirectoriesFirst)
         const std::string& status = fake_status_texts[index];
         std::string parent = status.substr(0, status.rfind('\\'));
         if (parent != dst) {
-            auto shown = std::find(fake_status_texts.begin(), fake_status_texts.begin() + index, parent);
+            auto shown =
+                std::find(fake_status_texts.begin(), fake_status_texts.begin() + index, parent);
             EXPECT_NE(shown, fake_status_texts.begin() + index) << status;
         }
     }
 }
 
-TEST_F(Commands, CopyTreeFailureEndsTheTreeButNotTheScript)
-{
+TEST_F(Commands, CopyTreeFailureEndsTheTreeButNotTheScript) {
     make_source_tree();
     HANDLE lock = hold_exclusively(src + "\\s1\\b.txt");
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(run({{CMD_COPY_TREE, "<SRC>", "<DST>"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
+    EXPECT_TRUE(
+        run({{CMD_COPY_TREE, "<SRC>", "<DST>"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
     CloseHandle(lock);
     ASSERT_EQ(shown_boxes.size(), 1u);
     // The nested walk names the file below "s1\".
@@ -240,8 +232,7 @@ TEST_F(Commands, CopyTreeFailureEndsTheTreeButNotTheScript)
     EXPECT_TRUE(directory_exists(dst + "\\after"));
 }
 
-TEST_F(Commands, CopyTargetsThatWouldNotFitAreFailedCopies)
-{
+TEST_F(Commands, CopyTargetsThatWouldNotFitAreFailedCopies) {
     make_directory(src + "\\subdirectory");
     write_file(src + "\\subdirectory\\inner", "i");
     write_file(src + "\\longfilename", "l");
@@ -265,15 +256,16 @@ TEST_F(Commands, CopyTargetsThatWouldNotFitAreFailedCopies)
     EXPECT_TRUE(fake_status_texts.empty());
 }
 
-TEST_F(Commands, CopyFileToFilesAndDirectories)
-{
+TEST_F(Commands, CopyFileToFilesAndDirectories) {
     write_file(src + "\\one.txt", "one");
     make_directory(dst + "\\plain");
     // A directory with one more attribute than FILE_ATTRIBUTE_DIRECTORY
     // (Wine keeps "hidden" on directories; read-only behaves the same).
     make_directory(dst + "\\marked");
-    SetFileAttributesA((dst + "\\marked").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    ASSERT_EQ(GetFileAttributesA((dst + "\\marked").c_str()), (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    SetFileAttributesA((dst + "\\marked").c_str(),
+                       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_EQ(GetFileAttributesA((dst + "\\marked").c_str()),
+              (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
     EXPECT_TRUE(run({{CMD_COPY_FILE, "<SRC>\\one.txt", "<DST>\\renamed.txt"},
                      {CMD_COPY_FILE, "<SRC>\\one.txt", "<DST>\\plain"},
                      {CMD_COPY_FILE, "<SRC>\\one.txt", "<DST>\\marked"},
@@ -281,22 +273,23 @@ TEST_F(Commands, CopyFileToFilesAndDirectories)
     SetFileAttributesA((dst + "\\marked").c_str(), FILE_ATTRIBUTE_DIRECTORY);
     // Into a plain directory under the source's name; a directory with one
     // more attribute is not seen as a directory and the copy fails quietly.
-    EXPECT_EQ(describe_tree(dst),
-              (std::vector<std::string>{"marked\\", "plain\\", "plain\\one.txt=one", "renamed.txt=one"}));
+    EXPECT_EQ(
+        describe_tree(dst),
+        (std::vector<std::string>{"marked\\", "plain\\", "plain\\one.txt=one", "renamed.txt=one"}));
     EXPECT_TRUE(shown_boxes.empty());
     EXPECT_TRUE(fake_status_texts.empty());
 
     // A directory as the source stops the script without a message.
     make_directory(src + "\\folder");
-    EXPECT_FALSE(run({{CMD_COPY_FILE, "<SRC>\\folder", "<DST>\\copy"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
+    EXPECT_FALSE(run({{CMD_COPY_FILE, "<SRC>\\folder", "<DST>\\copy"},
+                      {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
     EXPECT_FALSE(directory_exists(dst + "\\after"));
     EXPECT_TRUE(shown_boxes.empty());
 }
 
 // ---- Links and small files ------------------------------------------------
 
-TEST_F(Commands, FileLinkOpensTheTargetInItsDirectory)
-{
+TEST_F(Commands, FileLinkOpensTheTargetInItsDirectory) {
     write_file(src + "\\tnh2main.exe", "MZ");
     EXPECT_TRUE(run({{CMD_FILE_LINK, "<DST>\\Game.lnk", "<SRC>\\tnh2main.exe"}}));
     LinkFields link = read_link(dst + "\\Game.lnk");
@@ -308,8 +301,7 @@ TEST_F(Commands, FileLinkOpensTheTargetInItsDirectory)
     EXPECT_TRUE(shown_boxes.empty());
 }
 
-TEST_F(Commands, FileLinkThatCannotBeSavedStopsTheScript)
-{
+TEST_F(Commands, FileLinkThatCannotBeSavedStopsTheScript) {
     EXPECT_FALSE(run({{CMD_FILE_LINK, "<DST>\\missing\\Game.lnk", "<SRC>\\tnh2main.exe"},
                       {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
     ASSERT_EQ(shown_boxes.size(), 1u);
@@ -319,8 +311,7 @@ TEST_F(Commands, FileLinkThatCannotBeSavedStopsTheScript)
     EXPECT_TRUE(describe_tree(dst).empty());
 }
 
-TEST_F(Commands, WebLinkWritesAnInternetShortcut)
-{
+TEST_F(Commands, WebLinkWritesAnInternetShortcut) {
     EXPECT_TRUE(run({{CMD_WEB_LINK, "<DST>\\Site.url", "http://www.brisvanestudios.com/tarnholm/"},
                      {CMD_WEB_LINK, "<DST>\\missing\\Site.url", "http://www.brisvanestudios.com/"},
                      {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
@@ -333,8 +324,7 @@ TEST_F(Commands, WebLinkWritesAnInternetShortcut)
     EXPECT_TRUE(directory_exists(dst + "\\after"));
 }
 
-TEST_F(Commands, WritePathFileWritesTheTextAndABackslash)
-{
+TEST_F(Commands, WritePathFileWritesTheTextAndABackslash) {
     write_file(dst + "\\path.txt", "an older and longer content");
     EXPECT_TRUE(run({{CMD_WRITE_PATH_FILE, "<DST>\\path.txt", "<DST>"}}));
     EXPECT_EQ(read_file(dst + "\\path.txt"), dst + "\\");
@@ -350,8 +340,7 @@ TEST_F(Commands, WritePathFileWritesTheTextAndABackslash)
 // ---- File types -----------------------------------------------------------------
 
 // The default value of an HKEY_CLASSES_ROOT key, or "<absent>".
-static std::string class_value(const std::string& key_path)
-{
+static std::string class_value(const std::string& key_path) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return "<absent>";
@@ -364,9 +353,9 @@ static std::string class_value(const std::string& key_path)
     return result == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no text>";
 }
 
-static void remove_file_type(const std::string& extension, const std::string& type_key)
-{
-    for (const char* sub : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
+static void remove_file_type(const std::string& extension, const std::string& type_key) {
+    for (const char* sub :
+         {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
         RegDeleteKeyA(HKEY_CLASSES_ROOT, (type_key + sub).c_str());
     }
     RegDeleteKeyA(HKEY_CLASSES_ROOT, extension.c_str());
@@ -374,28 +363,25 @@ static void remove_file_type(const std::string& extension, const std::string& ty
 
 class FileType : public Commands {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         Commands::SetUp();
         TearDown_registry();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         TearDown_registry();
         Commands::TearDown();
     }
-    void TearDown_registry()
-    {
+    void TearDown_registry() {
         remove_file_type(".tvx", "TarnholmTest.save");
         remove_file_type(".tvy", "TarnholmTest.bad");
         remove_file_type(".tvz", "TarnholmTest.gap");
     }
 };
 
-TEST_F(FileType, RegistersTheSixValues)
-{
-    EXPECT_TRUE(run({{CMD_FILE_TYPE, "<DST>\\tnh2main.exe", ".tvx:TarnholmTest.save:Tarnholm saved game"},
-                     {CMD_FILE_TYPE, "<DST>\\tnh2main.exe", ".tvz::TarnholmTest.gap:::Gap:ignored"}}));
+TEST_F(FileType, RegistersTheSixValues) {
+    EXPECT_TRUE(
+        run({{CMD_FILE_TYPE, "<DST>\\tnh2main.exe", ".tvx:TarnholmTest.save:Tarnholm saved game"},
+             {CMD_FILE_TYPE, "<DST>\\tnh2main.exe", ".tvz::TarnholmTest.gap:::Gap:ignored"}}));
     const std::string program = dst + "\\tnh2main.exe";
     EXPECT_EQ(class_value(".tvx"), "TarnholmTest.save");
     EXPECT_EQ(class_value("TarnholmTest.save"), "Tarnholm saved game");
@@ -409,12 +395,13 @@ TEST_F(FileType, RegistersTheSixValues)
     EXPECT_TRUE(shown_boxes.empty());
 }
 
-TEST_F(FileType, MalformedArgumentStopsTheScriptBeforeWriting)
-{
-    const char* malformed[] = {".tvy", ".tvy:TarnholmTest.bad", ".tvy:TarnholmTest.bad:", ".tvy:::", "ab", "", NULL};
+TEST_F(FileType, MalformedArgumentStopsTheScriptBeforeWriting) {
+    const char* malformed[] = {
+        ".tvy", ".tvy:TarnholmTest.bad", ".tvy:TarnholmTest.bad:", ".tvy:::", "ab", "", NULL};
     for (const char* argument : malformed) {
         SCOPED_TRACE(argument != NULL ? argument : "NULL");
-        EXPECT_FALSE(run({{CMD_FILE_TYPE, "<DST>\\tnh2main.exe", argument}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
+        EXPECT_FALSE(run({{CMD_FILE_TYPE, "<DST>\\tnh2main.exe", argument},
+                          {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
         EXPECT_EQ(class_value(".tvy"), "<absent>");
         EXPECT_EQ(class_value("TarnholmTest.bad"), "<absent>");
         EXPECT_FALSE(directory_exists(dst + "\\after"));
@@ -431,8 +418,7 @@ static std::vector<std::string> made_links;
 
 class Deleting : public Commands {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         for (const std::string& link : made_links) {
             FOOTPRINT_remove_link(link.c_str());
         }
@@ -442,8 +428,7 @@ protected:
 
     // dst\data: files at three levels (some read-only), an empty directory,
     // a directory whose name matches "*.txt"; dst\keep.dat beside it.
-    void make_installed_tree()
-    {
+    void make_installed_tree() {
         make_directory(dst + "\\data");
         write_file(dst + "\\data\\a.txt", "a");
         write_file(dst + "\\data\\b.dat", "b");
@@ -462,29 +447,29 @@ protected:
     }
 };
 
-TEST_F(Deleting, DeleteFilesByPatternWithAndWithoutSubdirectories)
-{
+TEST_F(Deleting, DeleteFilesByPatternWithAndWithoutSubdirectories) {
     make_installed_tree();
     EXPECT_TRUE(run({{CMD_DELETE_FILES, "<DST>\\data", "*.txt"}}));
     EXPECT_EQ(describe_tree(dst + "\\data"),
-              (std::vector<std::string>{"b.dat=b", "dir.txt\\", "empty\\", "sub\\", "sub\\c.txt=c", "sub\\d.dat=d",
-                                        "sub\\deeper\\", "sub\\deeper\\e.txt=e", "sub\\deeper\\ro.dat=r"}));
+              (std::vector<std::string>{"b.dat=b", "dir.txt\\", "empty\\", "sub\\", "sub\\c.txt=c",
+                                        "sub\\d.dat=d", "sub\\deeper\\", "sub\\deeper\\e.txt=e",
+                                        "sub\\deeper\\ro.dat=r"}));
     EXPECT_TRUE(run({{CMD_DELETE_FILES_TREE, "<DST>\\data", "*.txt"}}));
     EXPECT_EQ(describe_tree(dst + "\\data"),
-              (std::vector<std::string>{"b.dat=b", "dir.txt\\", "empty\\", "sub\\", "sub\\d.dat=d", "sub\\deeper\\",
-                                        "sub\\deeper\\ro.dat=r"}));
+              (std::vector<std::string>{"b.dat=b", "dir.txt\\", "empty\\", "sub\\", "sub\\d.dat=d",
+                                        "sub\\deeper\\", "sub\\deeper\\ro.dat=r"}));
     EXPECT_TRUE(run({{CMD_DELETE_FILES, "<DST>", "keep.dat"}}));
     EXPECT_FALSE(file_exists(dst + "\\keep.dat"));
     EXPECT_TRUE(shown_boxes.empty());
     EXPECT_EQ(fake_progress_steps, 3);
 }
 
-TEST_F(Deleting, RemoveTreeAnsweredNoDeletesNothing)
-{
+TEST_F(Deleting, RemoveTreeAnsweredNoDeletesNothing) {
     make_installed_tree();
     std::vector<std::string> before = describe_tree(dst);
     box_answers = {IDNO};
-    EXPECT_TRUE(run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
+    EXPECT_TRUE(
+        run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"}, {CMD_MAKE_DIR_QUIET, "<DST>\\after", NULL}}));
     ASSERT_EQ(shown_boxes.size(), 1u);
     EXPECT_EQ(box_text(0), "Do you want to delete this dir :" + dst + "\\data");
     EXPECT_EQ(shown_boxes[0].caption, "Question!");
@@ -494,8 +479,7 @@ TEST_F(Deleting, RemoveTreeAnsweredNoDeletesNothing)
     EXPECT_EQ(describe_tree(dst), before);
 }
 
-TEST_F(Deleting, RemoveTreeAnsweredYesRemovesEverythingDeepestFirst)
-{
+TEST_F(Deleting, RemoveTreeAnsweredYesRemovesEverythingDeepestFirst) {
     make_installed_tree();
     box_answers = {IDYES};
     EXPECT_TRUE(run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"}}));
@@ -506,9 +490,10 @@ TEST_F(Deleting, RemoveTreeAnsweredYesRemovesEverythingDeepestFirst)
     std::vector<std::string> files(fake_status_texts.begin(), fake_status_texts.begin() + 7);
     std::vector<std::string> directories(fake_status_texts.begin() + 7, fake_status_texts.end());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{data + "\\a.txt", data + "\\b.dat", data + "\\ro.txt",
-                                               data + "\\sub\\c.txt", data + "\\sub\\d.dat",
-                                               data + "\\sub\\deeper\\e.txt", data + "\\sub\\deeper\\ro.dat"}));
+    EXPECT_EQ(files, (std::vector<std::string>{data + "\\a.txt", data + "\\b.dat",
+                                               data + "\\ro.txt", data + "\\sub\\c.txt",
+                                               data + "\\sub\\d.dat", data + "\\sub\\deeper\\e.txt",
+                                               data + "\\sub\\deeper\\ro.dat"}));
     auto position = [&](const std::string& path) {
         return std::find(directories.begin(), directories.end(), path) - directories.begin();
     };
@@ -518,8 +503,7 @@ TEST_F(Deleting, RemoveTreeAnsweredYesRemovesEverythingDeepestFirst)
 }
 
 // A shell folder by CSIDL, or with parent the folder that holds it.
-static std::string folder_path(int csidl, bool parent = false)
-{
+static std::string folder_path(int csidl, bool parent = false) {
     char path[MAX_PATH] = "";
     if (SHGetFolderPathA(NULL, csidl | CSIDL_FLAG_CREATE, NULL, 0, path) != S_OK) {
         return "";
@@ -528,8 +512,7 @@ static std::string folder_path(int csidl, bool parent = false)
     return parent ? folder.substr(0, folder.rfind('\\')) : folder;
 }
 
-TEST_F(Deleting, NeverDeletesFromAnEmptyPathARootOrASpecialFolder)
-{
+TEST_F(Deleting, NeverDeletesFromAnEmptyPathARootOrASpecialFolder) {
     // The current directory is the root of drive D: (a CD-ROM drive of the
     // test machine) holding one sentinel; an empty path would reach it.
     // Special folders, folders above one and the Windows directory, in
@@ -588,23 +571,20 @@ TEST_F(Deleting, NeverDeletesFromAnEmptyPathARootOrASpecialFolder)
 
 // ---- Links, declined trees, deletions that did not happen ----------------------
 
-static void make_link(const std::string& target, const std::string& link)
-{
+static void make_link(const std::string& target, const std::string& link) {
     made_links.push_back(link);
     ASSERT_TRUE(FOOTPRINT_make_link(target.c_str(), link.c_str())) << link;
 }
 
 // The count of the last run's failed deletions; *first gets the first path.
-static uint32_t failed_deletions(std::string* first)
-{
+static uint32_t failed_deletions(std::string* first) {
     const char* path = NULL;
     uint32_t count = script_failed_deletions(&path);
     *first = path != NULL ? path : "<NULL>";
     return count;
 }
 
-TEST_F(Deleting, LinksAreNeverFollowed)
-{
+TEST_F(Deleting, LinksAreNeverFollowed) {
     // The user's own folders, one with a file and one empty, reached through
     // links inside the tree, through a tree that is itself a link, and from
     // a copy's source. The test machine is Wine, where deleting a link would
@@ -633,13 +613,12 @@ TEST_F(Deleting, LinksAreNeverFollowed)
     EXPECT_EQ(first, dst + "\\data\\mine");  // the walk reports it before entering sub
     EXPECT_EQ(describe_tree(own), (std::vector<std::string>{"keep.txt=mine"}));
     EXPECT_TRUE(directory_exists(own_empty));
-    EXPECT_EQ(describe_tree(dst), (std::vector<std::string>{"alias@", "copy\\", "copy\\plain.txt=p", "data\\",
-                                                            "data\\mine@", "data\\sub\\", "data\\sub\\hollow@",
-                                                            "keep.dat=k"}));
+    EXPECT_EQ(describe_tree(dst), (std::vector<std::string>{"alias@", "copy\\", "copy\\plain.txt=p",
+                                                            "data\\", "data\\mine@", "data\\sub\\",
+                                                            "data\\sub\\hollow@", "keep.dat=k"}));
 }
 
-TEST_F(Deleting, NoKeepsTheTreeForEveryLaterRecord)
-{
+TEST_F(Deleting, NoKeepsTheTreeForEveryLaterRecord) {
     make_installed_tree();
     make_directory(dst + "\\database");  // a sibling whose name starts alike
     write_file(dst + "\\database\\x.txt", "x");
@@ -656,13 +635,11 @@ TEST_F(Deleting, NoKeepsTheTreeForEveryLaterRecord)
     EXPECT_EQ(first, "");
 }
 
-static std::wstring long_name(const std::string& path)
-{
+static std::wstring long_name(const std::string& path) {
     return L"\\\\?\\" + std::wstring(path.begin(), path.end());
 }
 
-TEST_F(Deleting, DeletionsThatDidNotHappenAreCountedOnce)
-{
+TEST_F(Deleting, DeletionsThatDidNotHappenAreCountedOnce) {
     // A file in use, and below a directory of 240 characters' path a
     // directory and a file too deep for the ANSI calls. The data tree and then
     // its files are deleted, so each of them is tried twice and counts once.
@@ -675,7 +652,8 @@ TEST_F(Deleting, DeletionsThatDidNotHappenAreCountedOnce)
     ASSERT_TRUE(CreateDirectoryW(long_name(wide).c_str(), NULL));
     ASSERT_TRUE(CreateDirectoryW(long_name(deep_directory).c_str(), NULL));
     for (const std::string& file : {deep_file, deep_directory + "\\z.txt"}) {
-        HANDLE handle = CreateFileW(long_name(file).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+        HANDLE handle =
+            CreateFileW(long_name(file).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE) << file;
         CloseHandle(handle);
     }
@@ -684,11 +662,13 @@ TEST_F(Deleting, DeletionsThatDidNotHappenAreCountedOnce)
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
 
     box_answers = {IDYES};
-    EXPECT_TRUE(run({{CMD_REMOVE_TREE, NULL, "<DST>\\data"}, {CMD_DELETE_FILES_TREE, "<DST>\\data", "*.*"}}));
+    EXPECT_TRUE(run(
+        {{CMD_REMOVE_TREE, NULL, "<DST>\\data"}, {CMD_DELETE_FILES_TREE, "<DST>\\data", "*.*"}}));
     std::string first;
     uint32_t failed = failed_deletions(&first);
     CloseHandle(busy);
-    bool deep_file_stayed = GetFileAttributesW(long_name(deep_file).c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool deep_file_stayed =
+        GetFileAttributesW(long_name(deep_file).c_str()) != INVALID_FILE_ATTRIBUTES;
     // Renamed short, the deep entries can be removed by the fixture.
     ASSERT_TRUE(MoveFileW(long_name(wide).c_str(), long_name(data + "\\w").c_str()));
     EXPECT_EQ(failed, 3u);
@@ -704,8 +684,7 @@ TEST_F(Deleting, DeletionsThatDidNotHappenAreCountedOnce)
 
 // ---- The built-in scripts ------------------------------------------------------
 
-TEST_F(Deleting, RemoveScriptRemovesTheGame)
-{
+TEST_F(Deleting, RemoveScriptRemovesTheGame) {
     make_installed_tree();
     write_file(dst + "\\Tarn II.exe", "MZ");
     write_file(dst + "\\tnh2main.exe", "MZ");
@@ -734,17 +713,17 @@ TEST_F(Deleting, RemoveScriptRemovesTheGame)
     EXPECT_EQ(box_text(0), "Do you want to delete this dir :" + dst + "\\data");
     EXPECT_EQ(box_text(1), "Do you want to delete this dir :" + menu);
     // The files of the install directory go, its other directories stay.
-    EXPECT_EQ(describe_tree(dst), (std::vector<std::string>{"saves\\", "saves\\slot1.sav=progress"}));
+    EXPECT_EQ(describe_tree(dst),
+              (std::vector<std::string>{"saves\\", "saves\\slot1.sav=progress"}));
     EXPECT_FALSE(directory_exists(menu));
     EXPECT_FALSE(game_link_left);
     EXPECT_TRUE(other_link_left);
 }
 
-TEST_F(Commands, InstallScriptWithQuietStart)
-{
-    static const char* data_directories[] = {"Anims", "ANM", "Bink", "Dialogue", "fonts", "INK",
-                                             "Interface", "LCM", "LMM", "MCZ", "Rand", "Sound",
-                                             "str", "WMC", "WMD", "WSD", "WSM"};
+TEST_F(Commands, InstallScriptWithQuietStart) {
+    static const char* data_directories[] = {
+        "Anims", "ANM",  "Bink",  "Dialogue", "fonts", "INK", "Interface", "LCM", "LMM",
+        "MCZ",   "Rand", "Sound", "str",      "WMC",   "WMD", "WSD",       "WSM"};
     write_file(src + "\\tnh2main.exe", "MZ main");
     write_file(src + "\\Tarn II.exe", "MZ launcher");
     make_directory(src + "\\data");
@@ -773,8 +752,7 @@ TEST_F(Commands, InstallScriptWithQuietStart)
 // Runs only when drive Q: is a small drive of its own: the test
 // FullDisk.WriteFailureOnASmallDrive (script_commands_test.cmake) gives the
 // machine a 1 MB tmpfs as Q: and runs this case on it.
-TEST(FullDisk, WriteFailureEndsTheCopy)
-{
+TEST(FullDisk, WriteFailureEndsTheCopy) {
     if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR) {
         GTEST_SKIP() << "no small drive Q:";
     }

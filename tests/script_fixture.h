@@ -32,9 +32,9 @@ struct ShownBox {
 static std::vector<ShownBox> shown_boxes;
 static std::deque<int32_t> box_answers;  // given in order; then IDNO or IDOK
 
-static inline int32_t scripted_message_box(const char* text, const char* caption, uint32_t type)
-{
-    shown_boxes.push_back({text != NULL ? text : "(null)", caption != NULL ? caption : "(null)", type});
+static inline int32_t scripted_message_box(const char* text, const char* caption, uint32_t type) {
+    shown_boxes.push_back(
+        {text != NULL ? text : "(null)", caption != NULL ? caption : "(null)", type});
     if (!box_answers.empty()) {
         int32_t answer = box_answers.front();
         box_answers.pop_front();
@@ -43,8 +43,7 @@ static inline int32_t scripted_message_box(const char* text, const char* caption
     return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
 }
 
-static inline void reset_script_fakes(void)
-{
+static inline void reset_script_fakes(void) {
     fake_host_reset();
     shown_boxes.clear();
     box_answers.clear();
@@ -53,15 +52,13 @@ static inline void reset_script_fakes(void)
 
 // ---- Files ------------------------------------------------------------------------
 
-static inline std::string full_path(const std::string& relative)
-{
+static inline std::string full_path(const std::string& relative) {
     char buffer[MAX_PATH];
     DWORD length = GetFullPathNameA(relative.c_str(), sizeof buffer, buffer, NULL);
     return length > 0 && length < sizeof buffer ? std::string(buffer) : std::string();
 }
 
-static inline void write_file(const std::string& path, const std::string& content)
-{
+static inline void write_file(const std::string& path, const std::string& content) {
     FILE* file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, (FILE*)NULL) << path;
     ASSERT_EQ(fwrite(content.data(), 1, content.size(), file), content.size()) << path;
@@ -69,8 +66,7 @@ static inline void write_file(const std::string& path, const std::string& conten
 }
 
 // The file's bytes, or "<missing>".
-static inline std::string read_file(const std::string& path)
-{
+static inline std::string read_file(const std::string& path) {
     FILE* file = fopen(path.c_str(), "rb");
     if (file == NULL) {
         return "<missing>";
@@ -85,28 +81,24 @@ static inline std::string read_file(const std::string& path)
     return content;
 }
 
-static inline bool file_exists(const std::string& path)
-{
+static inline bool file_exists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-static inline bool directory_exists(const std::string& path)
-{
+static inline bool directory_exists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-static inline void make_directory(const std::string& path)
-{
+static inline void make_directory(const std::string& path) {
     CreateDirectoryA(path.c_str(), NULL);
     ASSERT_TRUE(directory_exists(path)) << path;
 }
 
 // Removes path with everything inside, read-only entries too. A link goes
 // as a link; what lies behind it stays.
-static inline void remove_all(const std::string& path)
-{
+static inline void remove_all(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return;
@@ -115,8 +107,9 @@ static inline void remove_all(const std::string& path)
         FOOTPRINT_remove_link(path.c_str());
         return;
     }
-    SetFileAttributesA(path.c_str(), attributes & FILE_ATTRIBUTE_DIRECTORY ? FILE_ATTRIBUTE_DIRECTORY
-                                                                           : FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(path.c_str(), attributes & FILE_ATTRIBUTE_DIRECTORY
+                                         ? FILE_ATTRIBUTE_DIRECTORY
+                                         : FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileA(path.c_str());
         return;
@@ -141,8 +134,7 @@ static inline void remove_all(const std::string& path)
 
 // Names directly inside a directory, sorted; directories end in "\", links
 // in "@".
-static inline std::vector<std::string> list_directory(const std::string& path)
-{
+static inline std::vector<std::string> list_directory(const std::string& path) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
@@ -164,8 +156,7 @@ static inline std::vector<std::string> list_directory(const std::string& path)
 }
 
 // Short contents as they are, long ones as size and checksum.
-static inline std::string summary(const std::string& content)
-{
+static inline std::string summary(const std::string& content) {
     if (content.size() <= 64) {
         return content;
     }
@@ -180,8 +171,8 @@ static inline std::string summary(const std::string& content)
 
 // Every entry below path as "relative\path=content" (files) or
 // "relative\path\" (directories), sorted.
-static inline void describe_tree(const std::string& path, const std::string& prefix, std::vector<std::string>& out)
-{
+static inline void describe_tree(const std::string& path, const std::string& prefix,
+                                 std::vector<std::string>& out) {
     for (const std::string& name : list_directory(path)) {
         if (name.back() == '@') {
             out.push_back(prefix + name);
@@ -194,8 +185,7 @@ static inline void describe_tree(const std::string& path, const std::string& pre
     }
 }
 
-static inline std::vector<std::string> describe_tree(const std::string& path)
-{
+static inline std::vector<std::string> describe_tree(const std::string& path) {
     std::vector<std::string> out;
     describe_tree(path, "", out);
     std::sort(out.begin(), out.end());
@@ -213,8 +203,7 @@ struct LinkFields {
 };
 
 // Reads a saved link back through the shell's own link object.
-static inline LinkFields read_link(const std::string& file)
-{
+static inline LinkFields read_link(const std::string& file) {
     LinkFields fields = {false, "", "", "", ""};
     IShellLinkA* link = NULL;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,

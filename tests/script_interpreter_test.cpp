@@ -14,24 +14,21 @@ struct Ran {
 };
 static std::vector<Ran> ran;
 
-static uint16_t probe_command(const SCRIPT_RECORD* record)
-{
+static uint16_t probe_command(const SCRIPT_RECORD* record) {
     ran.push_back({record->argument2 != NULL ? record->argument2 : "", fake_progress_steps});
     return (uint16_t)strtoul(record->argument1, NULL, 10);
 }
 
 // A stand-in command that records the expansion of its argument 1.
 static std::vector<std::string> expansions;
-static uint16_t expand_command(const SCRIPT_RECORD* record)
-{
+static uint16_t expand_command(const SCRIPT_RECORD* record) {
     char* path = expand_path(record->argument1);
     expansions.push_back(path != NULL ? path : "<none>");
     free(path);
     return 0;
 }
 
-static std::string names(void)
-{
+static std::string names(void) {
     std::string text;
     for (const Ran& entry : ran) {
         text += (text.empty() ? "" : " ") + entry.name;
@@ -42,8 +39,7 @@ static std::string names(void)
 class Interpreter : public ::testing::Test {
 protected:
     SCRIPT_HANDLER saved[CMD_END];
-    void SetUp() override
-    {
+    void SetUp() override {
         reset_script_fakes();
         memcpy(saved, script_handlers, sizeof saved);
         ran.clear();
@@ -53,14 +49,12 @@ protected:
         }
         ASSERT_TRUE(MEMORY_initialise());
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         memcpy(script_handlers, saved, sizeof saved);
         MEMORY_deinitialise();
     }
 
-    std::string expand(const char* text, const char* source = "D:\\src")
-    {
+    std::string expand(const char* text, const char* source = "D:\\src") {
         script_handlers[CMD_MAKE_DIR] = expand_command;
         SCRIPT_RECORD script[] = {{CMD_MAKE_DIR, text, NULL}, {CMD_END, NULL, NULL}};
         expansions.clear();
@@ -69,16 +63,14 @@ protected:
     }
 };
 
-TEST_F(Interpreter, CountsRecordsBeforeTheEndRecord)
-{
+TEST_F(Interpreter, CountsRecordsBeforeTheEndRecord) {
     EXPECT_EQ(count_script_records(remove_script), 5);
     EXPECT_EQ(count_script_records(install_script), 41);
     EXPECT_EQ(count_script_records(empty_script_one), 0);
     EXPECT_EQ(count_script_records(empty_script_two), 0);
 }
 
-TEST_F(Interpreter, HandlerResultsAndRecordCodes)
-{
+TEST_F(Interpreter, HandlerResultsAndRecordCodes) {
     struct Case {
         const char* title;
         std::vector<SCRIPT_RECORD> records;  // the end record is added
@@ -90,13 +82,25 @@ TEST_F(Interpreter, HandlerResultsAndRecordCodes)
         {"all go on", {{0, "0", "a"}, {12, "0", "b"}, {5, "0", "c"}}, true, "a b c", 3},
         {"1 stops", {{0, "0", "a"}, {1, "1", "b"}, {2, "0", "c"}}, false, "a b", 1},
         {"2 skips the next", {{0, "2", "a"}, {1, "0", "b"}, {2, "0", "c"}}, true, "a c", 2},
-        {"2 skips one only", {{0, "2", "a"}, {1, "2", "b"}, {2, "0", "c"}, {3, "0", "d"}}, true, "a c d", 3},
+        {"2 skips one only",
+         {{0, "2", "a"}, {1, "2", "b"}, {2, "0", "c"}, {3, "0", "d"}},
+         true,
+         "a c d",
+         3},
         {"2 before the end", {{0, "0", "a"}, {1, "2", "b"}}, true, "a b", 2},
-        {"other results go on", {{0, "3", "a"}, {1, "7", "b"}, {2, "65535", "c"}}, true, "a b c", 3},
+        {"other results go on",
+         {{0, "3", "a"}, {1, "7", "b"}, {2, "65535", "c"}},
+         true,
+         "a b c",
+         3},
         {"code 14 stops", {{0, "0", "a"}, {14, "0", "x"}, {1, "0", "b"}}, false, "a", 1},
         {"code 32768 stops", {{0, "0", "a"}, {32768, "0", "x"}}, false, "a", 1},
         {"code 65535 stops", {{65535, "0", "x"}, {0, "0", "a"}}, false, "", 0},
-        {"a skipped record is not checked", {{0, "2", "a"}, {14, "0", "x"}, {1, "0", "b"}}, true, "a b", 2},
+        {"a skipped record is not checked",
+         {{0, "2", "a"}, {14, "0", "x"}, {1, "0", "b"}},
+         true,
+         "a b",
+         2},
         {"13 ends early", {{0, "0", "a"}, {13, NULL, NULL}, {1, "0", "b"}}, true, "a", 1},
         {"only the end", {}, true, "", 0},
     };
@@ -112,9 +116,9 @@ TEST_F(Interpreter, HandlerResultsAndRecordCodes)
     }
 }
 
-TEST_F(Interpreter, EachRecordAdvancesTheBarAfterItRan)
-{
-    SCRIPT_RECORD script[] = {{0, "0", "a"}, {1, "2", "b"}, {2, "0", "skipped"}, {3, "0", "c"}, {CMD_END, NULL, NULL}};
+TEST_F(Interpreter, EachRecordAdvancesTheBarAfterItRan) {
+    SCRIPT_RECORD script[] = {
+        {0, "0", "a"}, {1, "2", "b"}, {2, "0", "skipped"}, {3, "0", "c"}, {CMD_END, NULL, NULL}};
     EXPECT_TRUE(run_script(script, NULL, "C:\\dst", "C:\\menu", 0, 0));
     ASSERT_EQ(ran.size(), 3u);
     EXPECT_EQ(ran[0].steps_before, 0);
@@ -123,8 +127,7 @@ TEST_F(Interpreter, EachRecordAdvancesTheBarAfterItRan)
     EXPECT_EQ(fake_progress_steps, 3);
 }
 
-TEST_F(Interpreter, QuietStartOnTheInstallScript)
-{
+TEST_F(Interpreter, QuietStartOnTheInstallScript) {
     // With the flag the 19 directory records stay off the bar: 22 steps.
     EXPECT_TRUE(run_script(install_script, "D:\\src", "C:\\dst", "C:\\menu", 0, 1));
     ASSERT_EQ(ran.size(), 41u);
@@ -138,13 +141,13 @@ TEST_F(Interpreter, QuietStartOnTheInstallScript)
     EXPECT_EQ(fake_progress_steps, 41);
 }
 
-TEST_F(Interpreter, QuietStartCountsASkippedRecord)
-{
+TEST_F(Interpreter, QuietStartCountsASkippedRecord) {
     // 21 records, record 5 skips record 6: the skipped record counts towards
     // the 19 quiet records, so records 19 and 20 each still give a step.
     std::vector<SCRIPT_RECORD> script;
-    static const char* labels[21] = {"0",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9", "10",
-                                     "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"};
+    static const char* labels[21] = {"0",  "1",  "2",  "3",  "4",  "5",  "6",
+                                     "7",  "8",  "9",  "10", "11", "12", "13",
+                                     "14", "15", "16", "17", "18", "19", "20"};
     for (int index = 0; index < 21; index++) {
         script.push_back({CMD_MAKE_DIR, index == 5 ? "2" : "0", labels[index]});
     }
@@ -154,8 +157,7 @@ TEST_F(Interpreter, QuietStartCountsASkippedRecord)
     EXPECT_EQ(fake_progress_steps, 2);
 }
 
-TEST_F(Interpreter, ExpandsPathTokens)
-{
+TEST_F(Interpreter, ExpandsPathTokens) {
     char system_directory[256];
     GetSystemDirectoryA(system_directory, sizeof system_directory);
     char desktop[MAX_PATH] = "";
@@ -193,8 +195,7 @@ TEST_F(Interpreter, ExpandsPathTokens)
     }
 }
 
-TEST_F(Interpreter, NeverCutsAnExpandedPath)
-{
+TEST_F(Interpreter, NeverCutsAnExpandedPath) {
     const std::string fits(511, 'x');
     const std::string too_long(512, 'x');
     EXPECT_EQ(expand(fits.c_str()), fits);
@@ -220,8 +221,7 @@ TEST_F(Interpreter, NeverCutsAnExpandedPath)
     EXPECT_EQ(expand(shrinks.c_str()), lead + appdata);
 }
 
-TEST_F(Interpreter, TokenWithoutValueGivesNoPath)
-{
+TEST_F(Interpreter, TokenWithoutValueGivesNoPath) {
     EXPECT_EQ(expand("<SRC>\\data", NULL), "<none>");
     EXPECT_EQ(expand("<DST>\\data", NULL), "C:\\dst\\data");
     // Outside a run no token has a value.
@@ -235,8 +235,7 @@ TEST_F(Interpreter, TokenWithoutValueGivesNoPath)
 }
 
 // The usage dump of the tracked allocator: its block lines.
-static std::vector<std::string> live_blocks(void)
-{
+static std::vector<std::string> live_blocks(void) {
     QBUG_set_retail_file("retail.dbg");
     MEMORY_usage();
     std::vector<std::string> blocks;
@@ -244,7 +243,8 @@ static std::vector<std::string> live_blocks(void)
     size_t start = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);
-        std::string line = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string line =
+            content.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!line.empty() && line[0] == '[') {
             blocks.push_back(line.substr(0, line.find("; addr:")));
         }
@@ -254,14 +254,12 @@ static std::vector<std::string> live_blocks(void)
 }
 
 static std::vector<std::string> blocks_during_run;
-static uint16_t dump_command(const SCRIPT_RECORD* record)
-{
+static uint16_t dump_command(const SCRIPT_RECORD* record) {
     blocks_during_run = live_blocks();
     return (uint16_t)strtoul(record->argument1, NULL, 10);
 }
 
-TEST_F(Interpreter, FolderPathsComeFromTheTrackedAllocatorForOneRun)
-{
+TEST_F(Interpreter, FolderPathsComeFromTheTrackedAllocatorForOneRun) {
     script_handlers[CMD_MAKE_DIR] = dump_command;
     SCRIPT_RECORD stops[] = {{CMD_MAKE_DIR, "1", NULL}, {CMD_END, NULL, NULL}};
     SCRIPT_RECORD goes[] = {{CMD_MAKE_DIR, "0", NULL}, {CMD_END, NULL, NULL}};
@@ -275,7 +273,9 @@ TEST_F(Interpreter, FolderPathsComeFromTheTrackedAllocatorForOneRun)
         ASSERT_EQ(blocks_during_run.size(), 6u);
         for (const std::string& block : blocks_during_run) {
             EXPECT_EQ(block.substr(0, 10), "[COPYFLST,") << block;
-            EXPECT_NE(block.find("size:       260; name: csidl_data[f].csidl_pat "), std::string::npos) << block;
+            EXPECT_NE(block.find("size:       260; name: csidl_data[f].csidl_pat "),
+                      std::string::npos)
+                << block;
         }
         // ... and none after it, also after a stopped run, so that no run
         // hands the allocator a block it still holds.
@@ -284,8 +284,7 @@ TEST_F(Interpreter, FolderPathsComeFromTheTrackedAllocatorForOneRun)
     }
 }
 
-TEST_F(Interpreter, FailedFolderAllocationIsShownAndLeavesItsTokenEmpty)
-{
+TEST_F(Interpreter, FailedFolderAllocationIsShownAndLeavesItsTokenEmpty) {
     // Without the allocator every allocation fails.
     ASSERT_TRUE(MEMORY_deinitialise());
     script_handlers[CMD_MAKE_DIR] = expand_command;

@@ -67,15 +67,16 @@ TEST_F(Startup, OnlyTheExactCommandRemoveStartsRemoveMode) {
         const char* arguments;
         bool remove_mode;
     } cases[] = {
-        {"remove", true},     {"Remove", false},     {"remove ", false},
-        {"/remove", false},   {"remove now", false}, {NULL, false},
+        {"remove", true},   {"Remove", false},     {"remove ", false},
+        {"/remove", false}, {"remove now", false}, {NULL, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments ? c.arguments : "(no arguments)");
         ASSERT_TRUE(FOOTPRINT_reset());
         start(c.arguments);
         wait_for_text(IDC_EXIT, "Exit Setup");
-        EXPECT_EQ(text_of(IDC_INSTALL_REMOVE), c.remove_mode ? "Remove Tarnholm" : "Install Tarnholm");
+        EXPECT_EQ(text_of(IDC_INSTALL_REMOVE),
+                  c.remove_mode ? "Remove Tarnholm" : "Install Tarnholm");
         // Only the remove screen shows the DirectX button (disabled).
         EXPECT_EQ(DRIVER_is_shown(panel, IDC_DIRECTX), c.remove_mode);
         EXPECT_EQ(DRIVER_is_enabled(panel, IDC_README), !c.remove_mode);
@@ -176,8 +177,9 @@ TEST_F(Startup, MissingFolderServiceEndsWithTheProgramFilesMessage) {
     // ShFolder.exe that could install it.
     const char* key = "Software\\Wine\\AppDefaults\\tarnholm_patch.exe\\DllOverrides";
     HKEY overrides;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &overrides,
-                              NULL), ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &overrides, NULL),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(overrides, "shfolder", 0, REG_SZ, (const BYTE*)"", 1), ERROR_SUCCESS);
     RegCloseKey(overrides);
     bool started = DRIVER_start(DRIVER_INSTALLER, NULL, DRIVER_PATCH_FOLDER, &installer);
@@ -185,9 +187,11 @@ TEST_F(Startup, MissingFolderServiceEndsWithTheProgramFilesMessage) {
     HWND box = started ? message_box(&text, &caption) : NULL;
     RegDeleteKeyA(HKEY_CURRENT_USER, key);
     ASSERT_NE(box, (HWND)NULL);
-    EXPECT_EQ(text, "Could not find program files using SHFOLDER.EXE. Please restart your computer...");
+    EXPECT_EQ(text,
+              "Could not find program files using SHFOLDER.EXE. Please restart your computer...");
     EXPECT_EQ(caption, "IMPORTANT");
-    EXPECT_EQ(DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, 0), (HWND)NULL);
+    EXPECT_EQ(DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE, 0),
+              (HWND)NULL);
     DRIVER_answer(box, IDOK);
     EXPECT_EQ(exit_status(), 1);
 }

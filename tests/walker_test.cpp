@@ -41,9 +41,12 @@ static void remove_tree(const std::string& path) {
             std::string name = entry.cFileName;
             if (name == "." || name == "..") continue;
             std::string child = path + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) FOOTPRINT_remove_link(child.c_str());
-            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
-            else DeleteFileA(child.c_str());
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                FOOTPRINT_remove_link(child.c_str());
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_tree(child);
+            else
+                DeleteFileA(child.c_str());
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
@@ -60,7 +63,8 @@ static std::vector<Report> entries() {
 
 static std::vector<std::string> sorted_paths(std::vector<Report> list, size_t from, size_t to) {
     std::vector<std::string> paths;
-    for (size_t i = from; i < to && i < list.size(); i++) paths.push_back(list[i].path + ":" + std::to_string(list[i].kind));
+    for (size_t i = from; i < to && i < list.size(); i++)
+        paths.push_back(list[i].path + ":" + std::to_string(list[i].kind));
     std::sort(paths.begin(), paths.end());
     return paths;
 }
@@ -87,7 +91,8 @@ TEST_F(Walker, MatchingEntriesFirstThenSubdirectories) {
     EXPECT_TRUE(walk_tree("*.*", root.c_str(), record, WALK_DESCEND));
     std::vector<Report> list = entries();
     ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(sorted_paths(list, 0, 3), (std::vector<std::string>{"walk\\a:0", "walk\\b:0", "walk\\s:1"}));
+    EXPECT_EQ(sorted_paths(list, 0, 3),
+              (std::vector<std::string>{"walk\\a:0", "walk\\b:0", "walk\\s:1"}));
     EXPECT_EQ(list[3].path, "walk\\s\\c");
     EXPECT_EQ(list[3].kind, WALK_FILE);
     // A tick before every listing step: the walk starts with one, and no two
@@ -102,7 +107,8 @@ TEST_F(Walker, MatchingEntriesFirstThenSubdirectories) {
 TEST_F(Walker, WithoutDescentSubdirectoriesAreNotEntered) {
     EXPECT_TRUE(walk_tree("*.*", root.c_str(), record, 0));
     std::vector<Report> list = entries();
-    EXPECT_EQ(sorted_paths(list, 0, list.size()), (std::vector<std::string>{"walk\\a:0", "walk\\b:0", "walk\\s:1"}));
+    EXPECT_EQ(sorted_paths(list, 0, list.size()),
+              (std::vector<std::string>{"walk\\a:0", "walk\\b:0", "walk\\s:1"}));
 }
 
 TEST_F(Walker, PartialPatternStillEntersEverySubdirectory) {
@@ -183,7 +189,9 @@ TEST_F(Walker, LinksAreReportedAndNeverEntered) {
         std::vector<std::string> expected;
     };
     const Case cases[] = {
-        {"*.*", WALK_DESCEND, {"walk\\a:0", "walk\\b:0", "walk\\link:3", "walk\\s:1", "walk\\s\\c:0"}},
+        {"*.*",
+         WALK_DESCEND,
+         {"walk\\a:0", "walk\\b:0", "walk\\link:3", "walk\\s:1", "walk\\s\\c:0"}},
         {"*.*", 0, {"walk\\a:0", "walk\\b:0", "walk\\link:3", "walk\\s:1"}},
         {"secret", WALK_DESCEND, {}},  // the second listing does not enter it either
     };

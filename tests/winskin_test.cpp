@@ -58,7 +58,9 @@ struct Image {
     uint32_t at(int x, int y) const { return pixels[y * width + x]; }
 };
 
-Image blank(int width, int height) { return Image{width, height, std::vector<uint32_t>(width * height, SENTINEL)}; }
+Image blank(int width, int height) {
+    return Image{width, height, std::vector<uint32_t>(width * height, SENTINEL)};
+}
 
 // One piece: target x, y, w, h; source x1, y1, x2, y2. Tiles are min(w, sw)
 // by min(h, sh) and whole, so the covered area is rounded up to full tiles.
@@ -80,7 +82,8 @@ void model_piece(Image* image, const int p[8], bool stretch) {
     }
 }
 
-void model_face(Image* image, int L, int T, int R, int B, int sy, int b, int iw, int ih, bool stretch) {
+void model_face(Image* image, int L, int T, int R, int B, int sy, int b, int iw, int ih,
+                bool stretch) {
     const int pieces[9][8] = {
         {L, T, b, b, 0, sy, b, sy + b},
         {R - b, T, b, b, b + iw, sy, 2 * b + iw, sy + b},
@@ -117,8 +120,10 @@ protected:
         for (int i = 0; i < canvas.width * canvas.height; i++) canvas.bits[i] = SENTINEL;
         HDC dc = CreateCompatibleDC(NULL);
         HGDIOBJ old = SelectObject(dc, canvas.bitmap);
-        DRAWITEMSTRUCT item = {ODT_BUTTON, (UINT)CONTROL_ID, 0, ODA_DRAWENTIRE, state, button, dc,
-                               {0, 0, button_width, button_height}, 0};
+        DRAWITEMSTRUCT item = {
+            ODT_BUTTON, (UINT)CONTROL_ID, 0,  ODA_DRAWENTIRE,
+            state,      button,           dc, {0, 0, button_width, button_height},
+            0};
         EXPECT_TRUE(WINSKIN_draw_windows_button(parent, &item, border, skin.bitmap));
         GdiFlush();
         Image image{canvas.width, canvas.height,
@@ -131,7 +136,8 @@ protected:
     }
 
     // The model of the same drawing.
-    static Image expected(const Dib& skin, int border, int button_width, int button_height, UINT state) {
+    static Image expected(const Dib& skin, int border, int button_width, int button_height,
+                          UINT state) {
         Image image = blank(button_width + skin.width + 8, button_height + skin.height + 8);
         int h = skin.height / 3;
         int sy = (state & ODS_SELECTED) ? 2 * h : (state & ODS_FOCUS) ? h : 0;
@@ -149,27 +155,28 @@ std::string difference(const Image& got, const Image& wanted) {
         for (int x = 0; x < wanted.width; x++)
             if (got.at(x, y) != wanted.at(x, y)) {
                 char text[96];
-                snprintf(text, sizeof text, "at %d,%d: got %06X, wanted %06X", x, y, got.at(x, y) & 0xFFFFFF,
-                         wanted.at(x, y) & 0xFFFFFF);
+                snprintf(text, sizeof text, "at %d,%d: got %06X, wanted %06X", x, y,
+                         got.at(x, y) & 0xFFFFFF, wanted.at(x, y) & 0xFFFFFF);
                 return text;
             }
     return "";
 }
 
 TEST_F(Skin, ButtonsOfManySizesMatchTheModel) {
-    struct { int skin_width, skin_height, border, width, height; } cases[] = {
-        {30, 60, 4, 30, 20},    // exactly one slice
-        {30, 60, 4, 60, 20},    // twice as wide: edges and centre in several tiles
-        {30, 60, 4, 30, 47},    // taller: left, right edges and centre repeat down
-        {30, 60, 4, 101, 53},   // both ways, with overhang past the face
-        {30, 61, 4, 45, 25},    // height not divisible by 3
-        {12, 36, 4, 150, 20},   // the panel's skin on a panel-sized button
-        {12, 36, 4, 259, 21},
-        {12, 36, 4, 8, 8},      // no edges, no centre
-        {12, 36, 4, 6, 5},      // smaller than two borders: corners overlap
-        {12, 36, 7, 40, 20},    // border over half the slice: no inner part
-        {8, 36, 4, 40, 20},     // no inner width
-        {12, 36, 0, 30, 20},    // no border: all centre
+    struct {
+        int skin_width, skin_height, border, width, height;
+    } cases[] = {
+        {30, 60, 4, 30, 20},   // exactly one slice
+        {30, 60, 4, 60, 20},   // twice as wide: edges and centre in several tiles
+        {30, 60, 4, 30, 47},   // taller: left, right edges and centre repeat down
+        {30, 60, 4, 101, 53},  // both ways, with overhang past the face
+        {30, 61, 4, 45, 25},   // height not divisible by 3
+        {12, 36, 4, 150, 20},  // the panel's skin on a panel-sized button
+        {12, 36, 4, 259, 21}, {12, 36, 4, 8, 8},  // no edges, no centre
+        {12, 36, 4, 6, 5},                        // smaller than two borders: corners overlap
+        {12, 36, 7, 40, 20},                      // border over half the slice: no inner part
+        {8, 36, 4, 40, 20},                       // no inner width
+        {12, 36, 0, 30, 20},                      // no border: all centre
     };
     const UINT states[] = {0, ODS_FOCUS, ODS_SELECTED, ODS_SELECTED | ODS_FOCUS, ODS_DISABLED};
     for (auto& c : cases) {
@@ -189,14 +196,22 @@ TEST_F(Skin, ButtonsOfManySizesMatchTheModel) {
 // focused, and a 60-pixel skin's pressed face is rows 40 to 59.
 TEST_F(Skin, SliceSizedButtonShowsItsSlice) {
     Dib skin = make_skin(30, 60);
-    struct { UINT state; int first_row; } cases[] = {
-        {0, 0}, {ODS_FOCUS, 20}, {ODS_SELECTED, 40}, {ODS_SELECTED | ODS_FOCUS, 40}, {ODS_DISABLED, 0},
+    struct {
+        UINT state;
+        int first_row;
+    } cases[] = {
+        {0, 0},
+        {ODS_FOCUS, 20},
+        {ODS_SELECTED, 40},
+        {ODS_SELECTED | ODS_FOCUS, 40},
+        {ODS_DISABLED, 0},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.state);
         Image got = draw(skin, 4, 30, 20, c.state);
         for (int y = 0; y < 20; y++)
-            for (int x = 0; x < 30; x++) ASSERT_EQ(got.at(x, y), skin_colour(x, c.first_row + y)) << x << "," << y;
+            for (int x = 0; x < 30; x++)
+                ASSERT_EQ(got.at(x, y), skin_colour(x, c.first_row + y)) << x << "," << y;
         EXPECT_EQ(got.at(30, 0), SENTINEL);
         EXPECT_EQ(got.at(0, 20), SENTINEL);
     }
@@ -218,7 +233,8 @@ TEST_F(Skin, PanelSkinTopEdgeOverhangsIntoTheCorner) {
     Dib skin = make_skin(12, 36);
     Image got = draw(skin, 4, 150, 20, 0);
     for (int y = 0; y < 4; y++) {
-        for (int x = 4; x < 148; x++) EXPECT_EQ(got.at(x, y), skin_colour(4 + x % 4, y)) << x << "," << y;
+        for (int x = 4; x < 148; x++)
+            EXPECT_EQ(got.at(x, y), skin_colour(4 + x % 4, y)) << x << "," << y;
         EXPECT_EQ(got.at(148, y), skin_colour(10, y));
         EXPECT_EQ(got.at(149, y), skin_colour(11, y));
         EXPECT_EQ(got.at(0, y), skin_colour(0, y));
@@ -230,10 +246,12 @@ TEST_F(Skin, PanelSkinTopEdgeOverhangsIntoTheCorner) {
 // ---- the stretch variant, through the drawing step itself ----------------------------
 
 TEST(SkinStretch, PiecesAreStretchedOverTheirTargets) {
-    struct { int skin_width, skin_height, border, left, top, right, bottom, slice; } cases[] = {
-        {12, 36, 4, 0, 0, 24, 28, 0},    // edges and centre scaled by whole factors
-        {12, 36, 4, 5, 3, 37, 31, 24},   // offset target, pressed slice
-        {12, 36, 2, 0, 0, 12, 12, 12},   // slice size: a plain copy
+    struct {
+        int skin_width, skin_height, border, left, top, right, bottom, slice;
+    } cases[] = {
+        {12, 36, 4, 0, 0, 24, 28, 0},   // edges and centre scaled by whole factors
+        {12, 36, 4, 5, 3, 37, 31, 24},  // offset target, pressed slice
+        {12, 36, 2, 0, 0, 12, 12, 12},  // slice size: a plain copy
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.right) + "x" + std::to_string(c.bottom));
@@ -245,13 +263,13 @@ TEST(SkinStretch, PiecesAreStretchedOverTheirTargets) {
         HGDIOBJ old_target = SelectObject(target, canvas.bitmap);
         HGDIOBJ old_source = SelectObject(source, skin.bitmap);
         int h = c.skin_height / 3;
-        winskin_draw_rectangle(target, source, skin.bitmap, c.left, c.top, c.right, c.bottom, c.slice, c.border,
-                               c.skin_width - 2 * c.border, h - 2 * c.border, 1);
+        winskin_draw_rectangle(target, source, skin.bitmap, c.left, c.top, c.right, c.bottom,
+                               c.slice, c.border, c.skin_width - 2 * c.border, h - 2 * c.border, 1);
         GdiFlush();
         Image got{64, 64, std::vector<uint32_t>(canvas.bits, canvas.bits + 64 * 64)};
         Image wanted = blank(64, 64);
-        model_face(&wanted, c.left, c.top, c.right, c.bottom, c.slice, c.border, c.skin_width - 2 * c.border,
-                   h - 2 * c.border, true);
+        model_face(&wanted, c.left, c.top, c.right, c.bottom, c.slice, c.border,
+                   c.skin_width - 2 * c.border, h - 2 * c.border, true);
         EXPECT_EQ(difference(got, wanted), "");
         SelectObject(target, old_target);
         SelectObject(source, old_source);
@@ -278,21 +296,30 @@ TEST_F(Skin, FailuresGoToTheTraceAndTheCallStackStaysBalanced) {
     const char* develop = "winskin.develop.dbg";
     QBUG_deinitialise();
     QBUG_set_develop_file(develop);
-    ASSERT_TRUE(QBUG_initialise(0, 32, 4, QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK, QBUG_OUT_DEVELOP_FILE));
+    ASSERT_TRUE(
+        QBUG_initialise(0, 32, 4, QBUG_FLAG_TRACE | QBUG_FLAG_CALLSTACK, QBUG_OUT_DEVELOP_FILE));
     QBUG_enter("outer", "winskin_test.cpp", 1);
 
     // No device context to be compatible with.
     Dib skin = make_skin(12, 36);
     HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | BS_OWNERDRAW, 0, 0, 40, 20, parent,
                                   (HMENU)(INT_PTR)CONTROL_ID, GetModuleHandleA(NULL), NULL);
-    DRAWITEMSTRUCT item = {ODT_BUTTON, (UINT)CONTROL_ID, 0, ODA_DRAWENTIRE, 0, button, (HDC)(INT_PTR)0x7DC0DE,
-                           {0, 0, 40, 20}, 0};
+    DRAWITEMSTRUCT item = {ODT_BUTTON,
+                           (UINT)CONTROL_ID,
+                           0,
+                           ODA_DRAWENTIRE,
+                           0,
+                           button,
+                           (HDC)(INT_PTR)0x7DC0DE,
+                           {0, 0, 40, 20},
+                           0};
     EXPECT_TRUE(WINSKIN_draw_windows_button(parent, &item, 4, skin.bitmap));
     // A stretch from no source: all nine pieces fail.
     Dib canvas = make_dib(40, 20);
     HDC target = CreateCompatibleDC(NULL);
     HGDIOBJ old = SelectObject(target, canvas.bitmap);
-    winskin_draw_rectangle(target, (HDC)(INT_PTR)0x7DC0DE, skin.bitmap, 0, 0, 40, 20, 0, 4, 4, 4, 1);
+    winskin_draw_rectangle(target, (HDC)(INT_PTR)0x7DC0DE, skin.bitmap, 0, 0, 40, 20, 0, 4, 4, 4,
+                           1);
     // A face drawn without failures writes nothing.
     item.hDC = target;
     EXPECT_TRUE(WINSKIN_draw_windows_button(parent, &item, 4, skin.bitmap));
@@ -309,7 +336,8 @@ TEST_F(Skin, FailuresGoToTheTraceAndTheCallStackStaysBalanced) {
     ASSERT_NE(first, std::string::npos) << text;
     EXPECT_EQ(text.substr(first - 15, 10), "[ WINSKIN,");
     size_t count = 0;
-    for (size_t at = text.find("] BitBlt FAILED\n"); at != std::string::npos; at = text.find("] BitBlt FAILED\n", at + 1))
+    for (size_t at = text.find("] BitBlt FAILED\n"); at != std::string::npos;
+         at = text.find("] BitBlt FAILED\n", at + 1))
         count++;
     EXPECT_EQ(count, 9u) << text;
     EXPECT_NE(text.find("Function: outer"), std::string::npos) << text;

@@ -106,7 +106,8 @@ TEST(FolderRequestor, NullBufferIsRefusedWithATraceLine) {
 // ---- WINUTILS_process_messages ----------------------------------------------
 
 static int g_received;
-static LRESULT CALLBACK counting_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+static LRESULT CALLBACK counting_procedure(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
     if (message == WM_APP) {
         g_received += (int)wparam;
         return 0;
@@ -126,7 +127,8 @@ static HWND make_counting_window() {
 
 static void drain_queue() {
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {}
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    }
 }
 
 TEST(ProcessMessages, ReturnsAtOnceOnAnEmptyQueue) {
@@ -176,7 +178,8 @@ static DWORD WINAPI answer_dialog(void* parameter) {
     if (dialog == NULL) return 1;
     script->found = true;
     GetDlgItemTextA(dialog, WINUTILS_TEXT_PROMPT, script->prompt_seen, sizeof script->prompt_seen);
-    GetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, script->default_seen, sizeof script->default_seen);
+    GetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, script->default_seen,
+                    sizeof script->default_seen);
     SetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, script->answer);
     SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     return 0;

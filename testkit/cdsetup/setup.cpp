@@ -28,7 +28,6 @@
 
 #define SETUP_MAX_FILES 8192
 
-
 static char g_files[SETUP_MAX_FILES][MAX_PATH];  // relative to GAME\, in walk order
 static int g_file_count;
 static char g_log_path[MAX_PATH];
@@ -45,15 +44,17 @@ static void log_line(const char* format, const char* text) {
 static void collect(const char* game, const char* relative) {
     char pattern[MAX_PATH];
     if (snprintf(pattern, sizeof pattern, "%s%s%s\\*", game, relative[0] ? "\\" : "", relative) >=
-        (int)sizeof pattern) return;
+        (int)sizeof pattern)
+        return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
         char name[MAX_PATH];
-        if (snprintf(name, sizeof name, "%s%s%s", relative, relative[0] ? "\\" : "", found.cFileName) >=
-            (int)sizeof name) continue;
+        if (snprintf(name, sizeof name, "%s%s%s", relative, relative[0] ? "\\" : "",
+                     found.cFileName) >= (int)sizeof name)
+            continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             collect(game, name);
         } else if (g_file_count < SETUP_MAX_FILES) {
@@ -174,7 +175,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         char source[MAX_PATH];
         char target[MAX_PATH];
         snprintf(source, sizeof source, "%s\\%s", game, g_files[i]);
-        if (snprintf(target, sizeof target, "%s\\%s", destination, g_files[i]) >= (int)sizeof target) {
+        if (snprintf(target, sizeof target, "%s\\%s", destination, g_files[i]) >=
+            (int)sizeof target) {
             log_line("too long: %s", g_files[i]);
             continue;
         }

@@ -7,10 +7,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define POLL_MS 50
-#define MESSAGE_BOX_TEXT 0xFFFF
+#define POLL_MS           50
+#define MESSAGE_BOX_TEXT  0xFFFF
 #define ANSWER_TIMEOUT_MS 5000
-#define CLICK_TIMEOUT_MS 1000
+#define CLICK_TIMEOUT_MS  1000
 
 // ---- Processes -------------------------------------------------------------
 
@@ -32,7 +32,8 @@ bool DRIVER_start(const char* program, const char* arguments, const char* direct
 
 bool DRIVER_wait_exit(DRIVER_PROCESS* process, uint32_t timeout_ms, uint32_t* exit_code) {
     if (!process->started) return false;
-    if (WaitForSingleObject(process->information.hProcess, timeout_ms) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(process->information.hProcess, timeout_ms) != WAIT_OBJECT_0)
+        return false;
     DWORD code = 0;
     GetExitCodeProcess(process->information.hProcess, &code);
     if (exit_code != NULL) *exit_code = code;
@@ -40,7 +41,8 @@ bool DRIVER_wait_exit(DRIVER_PROCESS* process, uint32_t timeout_ms, uint32_t* ex
 }
 
 bool DRIVER_is_running(DRIVER_PROCESS* process) {
-    return process->started && WaitForSingleObject(process->information.hProcess, 0) == WAIT_TIMEOUT;
+    return process->started &&
+           WaitForSingleObject(process->information.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 void DRIVER_stop(DRIVER_PROCESS* process) {
@@ -59,10 +61,12 @@ void DRIVER_kill_program(const char* file_name) {
     if (snapshot == INVALID_HANDLE_VALUE) return;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
         const char* name = strrchr(entry.szExeFile, '\\');
         name = name ? name + 1 : entry.szExeFile;
-        if (_stricmp(name, file_name) != 0 || entry.th32ProcessID == GetCurrentProcessId()) continue;
+        if (_stricmp(name, file_name) != 0 || entry.th32ProcessID == GetCurrentProcessId())
+            continue;
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (process == NULL) continue;
         TerminateProcess(process, 99);
@@ -75,12 +79,12 @@ void DRIVER_kill_program(const char* file_name) {
 // ---- Windows ---------------------------------------------------------------
 
 struct WindowSearch {
-    DWORD process_id;      // 0: any process
-    const char* title;     // NULL: any title
+    DWORD process_id;   // 0: any process
+    const char* title;  // NULL: any title
     const char* class_name;
-    bool message_box;      // must have the message-box text control
+    bool message_box;  // must have the message-box text control
     HWND found;
-    bool count_all;        // go on after a match, counting
+    bool count_all;  // go on after a match, counting
     int count;
 };
 
@@ -157,7 +161,8 @@ bool DRIVER_window_title(HWND window, char* text, int size) {
 bool DRIVER_answer(HWND box, int button) {
     HWND control = GetDlgItem(box, button);
     if (control == NULL) return false;
-    if (!PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control)) return false;
+    if (!PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control))
+        return false;
     // Gone before the caller looks for the next box, which would otherwise
     // find this one again.
     for (uint32_t waited = 0; IsWindow(box); waited += 20) {
@@ -193,8 +198,9 @@ bool DRIVER_command(HWND dialog, int id) {
 bool DRIVER_set_text(HWND dialog, int id, const char* text) {
     HWND control = GetDlgItem(dialog, id);
     DWORD_PTR result = 0;
-    return control != NULL && SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text,
-                                                  SMTO_ABORTIFHUNG, ANSWER_TIMEOUT_MS, &result) != 0;
+    return control != NULL &&
+           SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG,
+                               ANSWER_TIMEOUT_MS, &result) != 0;
 }
 
 bool DRIVER_control_text(HWND dialog, int id, char* text, int size) {

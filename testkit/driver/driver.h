@@ -14,7 +14,7 @@
 // The installer as the build lays it out, seen from the test machine
 // (drive Y: is the build directory).
 #define DRIVER_PATCH_FOLDER "Y:\\patch"
-#define DRIVER_INSTALLER DRIVER_PATCH_FOLDER "\\tarnholm_patch.exe"
+#define DRIVER_INSTALLER    DRIVER_PATCH_FOLDER "\\tarnholm_patch.exe"
 
 // Default timeout of a wait for a window, a box or an exit.
 #define DRIVER_TIMEOUT_MS 15000

@@ -64,7 +64,8 @@ static bool host_path(const char* path, char* host, size_t size) {
     UNIX_NAME unix_name =
         (UNIX_NAME)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
     wchar_t wide[MAX_PATH];
-    if (unix_name == NULL || MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0) return false;
+    if (unix_name == NULL || MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0)
+        return false;
     char* name = unix_name(wide);
     if (name == NULL) return false;
     bool fits = snprintf(host, size, "%s", name) < (int)size;
@@ -75,8 +76,8 @@ static bool host_path(const char* path, char* host, size_t size) {
 // Runs the host tool Y:\testkit\host\<tool> with two host paths (the first
 // may be NULL) and waits until done() holds; a host program's handle may be
 // signalled before it has done its work.
-static bool run_host_tool(const char* tool, const char* first, const char* second, bool (*done)(const char*),
-                          const char* watched) {
+static bool run_host_tool(const char* tool, const char* first, const char* second,
+                          bool (*done)(const char*), const char* watched) {
     char command[MAX_PATH * 3];
     if (snprintf(command, sizeof command, "Y:\\testkit\\host\\%s %s%s%s \"%s\"", tool,
                  first != NULL ? "\"" : "", first != NULL ? first : "", first != NULL ? "\"" : "",
@@ -85,7 +86,8 @@ static bool run_host_tool(const char* tool, const char* first, const char* secon
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) return false;
+    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
     WaitForSingleObject(process.hProcess, 20000);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -110,7 +112,8 @@ static bool is_gone(const char* path) {
 
 bool FOOTPRINT_make_link(const char* target, const char* link) {
     char host_target[MAX_PATH * 2], host_link[MAX_PATH * 2];
-    if (!host_path(target, host_target, sizeof host_target) || !host_path(link, host_link, sizeof host_link))
+    if (!host_path(target, host_target, sizeof host_target) ||
+        !host_path(link, host_link, sizeof host_link))
         return false;
     return run_host_tool("ln -s", host_target, host_link, is_link, link);
 }
@@ -177,7 +180,8 @@ bool FOOTPRINT_set_value(const char* key, const char* name, const char* value) {
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL) !=
         ERROR_SUCCESS)
         return false;
-    LONG result = RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE*)value, (DWORD)strlen(value) + 1);
+    LONG result =
+        RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE*)value, (DWORD)strlen(value) + 1);
     RegCloseKey(handle);
     return result == ERROR_SUCCESS;
 }

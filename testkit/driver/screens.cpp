@@ -14,7 +14,7 @@
 #include <string.h>
 
 #define IDC_INSTALL_REMOVE 1002
-#define IDC_PATH_PROMPT 1009
+#define IDC_PATH_PROMPT    1009
 
 static bool wait_for_text(HWND panel, int id, const char* text) {
     char current[512] = "";

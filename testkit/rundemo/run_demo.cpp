@@ -75,7 +75,8 @@ static int uninstall(bool by_hand) {
         printf("error: cannot start %s; install first\n", program);
         return 1;
     }
-    HWND panel = DRIVER_wait_window(uninstaller.information.dwProcessId, PRODUCT_WINDOW_TITLE, DRIVER_TIMEOUT_MS);
+    HWND panel = DRIVER_wait_window(uninstaller.information.dwProcessId, PRODUCT_WINDOW_TITLE,
+                                    DRIVER_TIMEOUT_MS);
     if (panel == NULL) {
         printf("error: no panel\n");
         DRIVER_stop(&uninstaller);
@@ -108,7 +109,8 @@ static int uninstall(bool by_hand) {
 // The directory the path screen suggests: "<Program Files>\Tarnholm".
 static bool suggested_directory(char* path) {
     char base[MAX_PATH];
-    return FOOTPRINT_folder(CSIDL_PROGRAM_FILES, base) && snprintf(path, MAX_PATH, "%s\\Tarnholm", base) < MAX_PATH;
+    return FOOTPRINT_folder(CSIDL_PROGRAM_FILES, base) &&
+           snprintf(path, MAX_PATH, "%s\\Tarnholm", base) < MAX_PATH;
 }
 
 static int reset(void) {

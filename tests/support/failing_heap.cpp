@@ -12,8 +12,7 @@ static int32_t failing_heap_countdown = -1;
 static bool failing_heap_has_failed = false;
 static int32_t failing_heap_outstanding = 0;
 
-void FAILING_HEAP_fail_after(int32_t successes)
-{
+void FAILING_HEAP_fail_after(int32_t successes) {
     failing_heap_countdown = successes;
     failing_heap_has_failed = false;
 }
@@ -23,8 +22,7 @@ int32_t FAILING_HEAP_outstanding(void) { return failing_heap_outstanding; }
 void FAILING_HEAP_reset_count(void) { failing_heap_outstanding = 0; }
 
 // True when this call is the one to fail.
-static bool failing_heap_should_fail(void)
-{
+static bool failing_heap_should_fail(void) {
     if (failing_heap_countdown < 0) {
         return false;
     }
@@ -35,8 +33,7 @@ static bool failing_heap_should_fail(void)
     return true;
 }
 
-extern "C" void* __wrap_malloc(size_t size)
-{
+extern "C" void* __wrap_malloc(size_t size) {
     if (failing_heap_should_fail()) {
         return NULL;
     }
@@ -47,8 +44,7 @@ extern "C" void* __wrap_malloc(size_t size)
     return block;
 }
 
-extern "C" void* __wrap_realloc(void* block, size_t size)
-{
+extern "C" void* __wrap_realloc(void* block, size_t size) {
     if (failing_heap_should_fail()) {
         return NULL;
     }
@@ -61,8 +57,7 @@ extern "C" void* __wrap_realloc(void* block, size_t size)
     return moved;
 }
 
-extern "C" void __wrap_free(void* block)
-{
+extern "C" void __wrap_free(void* block) {
     if (block != NULL) {
         failing_heap_outstanding--;
     }

@@ -24,8 +24,7 @@ static const FAKE_TEXT fake_texts[] = {
     {36, "Do you want to delete this dir"},
 };
 
-bool load_text(uint32_t id, char* buffer, int32_t size)
-{
+bool load_text(uint32_t id, char* buffer, int32_t size) {
     if (buffer == NULL || size <= 0) {
         return false;
     }
@@ -39,8 +38,7 @@ bool load_text(uint32_t id, char* buffer, int32_t size)
     return false;
 }
 
-void update_status(const char* text)
-{
+void update_status(const char* text) {
     if (text == NULL) {
         fake_progress_steps++;
     } else {
@@ -51,8 +49,7 @@ void update_status(const char* text)
     }
 }
 
-void fake_host_reset(void)
-{
+void fake_host_reset(void) {
     fake_status_texts.clear();
     fake_progress_steps = 0;
     fake_status_hook = NULL;
