@@ -2,7 +2,7 @@
 // records and the bytes of the retail and develop files.
 #include <gtest/gtest.h>
 
-#include "text_file.h"
+#include "support.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,7 +24,7 @@ const char* const DEVELOP_HEADER = "Development Debug\n\n";
 // "[%8s,%5d] " prefix becomes "<short file name>: <text>"; any other line is
 // kept whole, so a malformed prefix shows up in a failed comparison.
 std::vector<std::string> debug_lines(const char* name, const char* header) {
-    std::string text = read_text_file(name);
+    std::string text = read_text(name);
     std::vector<std::string> lines;
     if (text.compare(0, strlen(header), header) != 0) {
         lines.push_back("<no header> " + text);
@@ -83,12 +83,12 @@ protected:
     void TearDown() override {
         FAILING_HEAP_fail_after(-1);
         MEMORY_deinitialise();
-        std::string develop = read_text_file("develop.dbg");
+        std::string develop = read_text("develop.dbg");
         EXPECT_EQ(develop.find("Callstack full"), std::string::npos);
         EXPECT_EQ(develop.find("Stack empty"), std::string::npos);
         QBUG_set_develop_file("develop.dbg");
         QBUG_dump_callstack();
-        EXPECT_EQ(read_text_file("develop.dbg"),
+        EXPECT_EQ(read_text("develop.dbg"),
                   std::string(DEVELOP_HEADER) +
                       "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
                       "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")
@@ -258,7 +258,7 @@ TEST_F(Memory, UsageDumpBytes) {
              "[   qfile, 31000] size:    123456; name: 100%% %%s %%d wide descrip ; addr: %p\n"
              "[COPYFLST,    77] size:       120; name: tiles                   ; addr: %p\n",
              (void*)record_of(named), (void*)record_of(tiles));
-    EXPECT_EQ(read_text_file("retail.dbg"), expected);
+    EXPECT_EQ(read_text("retail.dbg"), expected);
     EXPECT_TRUE(MEMORY_deallocate(&tiles, "a.c", 1));
     EXPECT_TRUE(MEMORY_deallocate(&named, "a.c", 1));
 
@@ -636,7 +636,7 @@ TEST(MemoryWithoutDiagnostics, OnlyTheRetailLogIsWritten) {
     EXPECT_EQ(MEMORY_reallocate(block, 5), block);
     EXPECT_TRUE(MEMORY_deinitialise());
     EXPECT_FALSE(MEMORY_deinitialise());
-    EXPECT_EQ(read_text_file("develop.dbg"), "<missing>");
+    EXPECT_EQ(read_text("develop.dbg"), "<missing>");
     EXPECT_EQ(retail_lines(), Lines{"memory: MEMORY_allocate failed (a.c, 1): empty size = 0"});
 }
 

@@ -1,7 +1,7 @@
 // Diagnostics: the lines, files and dumps a program gets, byte for byte.
 #include <gtest/gtest.h>
 
-#include "text_file.h"
+#include "support.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -54,7 +54,7 @@ protected:
         QBUG_set_exit_function(NULL);
         QBUG_deinitialise();
     }
-    std::string written() { return read_text_file(develop.c_str()).substr(DEVELOP_HEADER.size()); }
+    std::string written() { return read_text(develop.c_str()).substr(DEVELOP_HEADER.size()); }
     std::string develop, retail;
 };
 
@@ -95,7 +95,7 @@ TEST_F(Qbug, FlagsZeroWriteNoDevelopFile) {
     QBUG_ENTER("function");
     QBUG_LEAVE("function");
     QBUG_ASSERT(1 == 2);
-    EXPECT_EQ(read_text_file(develop.c_str()), "<missing>");
+    EXPECT_EQ(read_text(develop.c_str()), "<missing>");
 }
 
 // A line longer than its room is cut at its end: what is written is the
@@ -372,10 +372,10 @@ TEST_F(Qbug, RetailLogAndHeaders) {
     QBUG_retail_trace("C:\\x\\memory.c", 310,
                       "MEMORY_allocate failed (%s, %d): data not initialised", "f.c", 9);
     QBUG_retail_printf("plain %s", "100%");
-    EXPECT_EQ(read_text_file(retail.c_str()),
+    EXPECT_EQ(read_text(retail.c_str()),
               "Release Debug\n\n[  memory,  310] MEMORY_allocate failed (f.c, 9): data not "
               "initialised\nplain 100%");
-    EXPECT_EQ(read_text_file(develop.c_str()), DEVELOP_HEADER);
+    EXPECT_EQ(read_text(develop.c_str()), DEVELOP_HEADER);
 }
 
 TEST_F(Qbug, DeinitialiseDumpsWhatTheFlagsAsk) {

@@ -1,7 +1,7 @@
 // The fixed-element stack against a simple reference model, and its edges.
 #include <gtest/gtest.h>
 
-#include "text_file.h"
+#include "support.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -21,7 +21,7 @@ const char* const DEVELOP_HEADER = "Development Debug\n\n";
 // The develop file after its header, with each "[  qstack,%5d] " prefix
 // replaced by "qstack: " (the line number is the module's own business).
 std::string develop_text() {
-    std::string text = read_text_file("develop.dbg");
+    std::string text = read_text("develop.dbg");
     if (text.compare(0, strlen(DEVELOP_HEADER), DEVELOP_HEADER) != 0) {
         return "<no header> " + text;
     }
@@ -74,12 +74,12 @@ protected:
     }
     void TearDown() override {
         FAILING_HEAP_fail_after(-1);
-        std::string develop = read_text_file("develop.dbg");
+        std::string develop = read_text("develop.dbg");
         EXPECT_EQ(develop.find("Callstack full"), std::string::npos);
         EXPECT_EQ(develop.find("Stack empty"), std::string::npos);
         QBUG_set_develop_file("develop.dbg");
         QBUG_dump_callstack();
-        EXPECT_EQ(read_text_file("develop.dbg"),
+        EXPECT_EQ(read_text("develop.dbg"),
                   std::string(DEVELOP_HEADER) +
                       "~~~~~~~~START OF CALLSTACK DUMP - most recent calls~~~~~~~\n"
                       "~~~~~~~~END OF CALLSTACK DUMP - older calls~~~~~~~\n")

@@ -74,10 +74,11 @@ static bool host_path(const char* path, char* host, size_t size) {
 }
 
 // Runs the host tool Y:\testkit\host\<tool> with two host paths (the first
-// may be NULL) and waits until done() holds; a host program's handle may be
-// signalled before it has done its work.
+// may be NULL), its output into the machine file output (NULL: none), and
+// waits until done(watched) holds: a host program's handle may be signalled
+// before it has done its work.
 static bool run_host_tool(const char* tool, const char* first, const char* second,
-                          bool (*done)(const char*), const char* watched) {
+                          const char* output, bool (*done)(const char*), const char* watched) {
     char command[MAX_PATH * 3];
     if (snprintf(command, sizeof command, "Y:\\testkit\\host\\%s %s%s%s \"%s\"", tool,
                  first != NULL ? "\"" : "", first != NULL ? first : "", first != NULL ? "\"" : "",
@@ -85,14 +86,50 @@ static bool run_host_tool(const char* tool, const char* first, const char* secon
         return false;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (output != NULL) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        file =
+            CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = file;
+        startup.hStdError = file;
+    }
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return false;
+    bool started = CreateProcessA(NULL, command, NULL, NULL, output != NULL, 0, NULL, NULL,
+                                  &startup, &process) != FALSE;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!started) return false;
     WaitForSingleObject(process.hProcess, 20000);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    for (int i = 0; i < 400 && !done(watched); i++) Sleep(25);
-    return done(watched);
+    for (int i = 0; i < 400; i++) {
+        if (done(watched)) return true;
+        Sleep(25);
+    }
+    return false;
+}
+
+// True once the file has stopped growing for a while and is not empty.
+static bool is_complete(const char* path) {
+    static DWORD last_size = 0;
+    static int stable = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    DWORD size = GetFileAttributesExA(path, GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+    stable = (size == last_size && size > 0) ? stable + 1 : 0;
+    last_size = size;
+    if (stable < 5) return false;
+    stable = 0;
+    last_size = 0;
+    return true;
+}
+
+bool FOOTPRINT_host_tool_output(const char* tool, const char* path, char* output, size_t size) {
+    char host[MAX_PATH * 2];
+    DWORD length = GetFullPathNameA("host_tool_output.txt", (DWORD)size, output, NULL);
+    if (length == 0 || length >= size || !host_path(path, host, sizeof host)) return false;
+    return run_host_tool(tool, NULL, host, output, is_complete, output);
 }
 
 static bool is_link(const char* path) {
@@ -115,13 +152,13 @@ bool FOOTPRINT_make_link(const char* target, const char* link) {
     if (!host_path(target, host_target, sizeof host_target) ||
         !host_path(link, host_link, sizeof host_link))
         return false;
-    return run_host_tool("ln -s", host_target, host_link, is_link, link);
+    return run_host_tool("ln -s", host_target, host_link, NULL, is_link, link);
 }
 
 bool FOOTPRINT_remove_link(const char* link) {
     char host_link[MAX_PATH * 2];
     if (!host_path(link, host_link, sizeof host_link)) return false;
-    return run_host_tool("rm -f", NULL, host_link, is_gone, link);
+    return run_host_tool("rm -f", NULL, host_link, NULL, is_gone, link);
 }
 
 bool FOOTPRINT_delete_tree(const char* path) {

@@ -23,6 +23,10 @@ bool FOOTPRINT_delete_tree(const char* path);
 bool FOOTPRINT_make_link(const char* target, const char* link);
 // Removes the symbolic link itself, never what it points to.
 bool FOOTPRINT_remove_link(const char* link);
+// Runs the host tool Y:\testkit\host\<tool> on the host's name of path, its
+// output going to a file in the current directory whose path is returned in
+// output (size bytes), and waits until that output is complete.
+bool FOOTPRINT_host_tool_output(const char* tool, const char* path, char* output, size_t size);
 // Creates every level of path.
 bool FOOTPRINT_make_directories(const char* path);
 
