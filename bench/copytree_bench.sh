@@ -13,13 +13,12 @@ winerun="$build/winerun"
 work="$build/run/copytree_bench"
 [ -x "$program" ] || { echo "copytree_bench: build first (tools/check)" >&2; exit 1; }
 
-export WINEPREFIX="$build/machine/prefix" WINEDEBUG=-all
-# One server for all runs, with Wine's own services started apart from our
-# output (they would hold its pipe open); both end with the script. Do not
-# run this while tools/check runs on the same build directory.
-wineserver -p </dev/null >/dev/null 2>&1
-"$winerun" cmd /c exit </dev/null >/dev/null 2>&1 || true
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+. "$(dirname "$0")/../tools/machine.sh"
+machine_env "$build"
+# One server for all runs; it ends with the script. Do not run this while
+# tools/check runs on the same build directory.
+machine_server
+trap machine_stop EXIT
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
