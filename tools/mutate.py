@@ -17,17 +17,20 @@ The working tree is never changed. Its files (git ls-files, with uncommitted
 changes and new files that git does not ignore) are copied into
 BUILD/mutate/src; that copy has its own build directory BUILD/mutate/build
 and test machine. A run checks that every mutant's text occurs exactly once
-in the product sources (foundation/, scripts/, installer/), builds the copy,
-runs the tests of the chosen mutants once unmutated (a test that fails
-without any mutant would kill every mutant), and then, one mutant at a time:
-writes the mutated file, empties the tests' working directories and the
-CD drives (what a test left behind when the last mutant broke it stays out
-of the next run), builds the test programs of the mutant's tests (ninja,
-incrementally), runs those tests, the quick ones first, with the
-environment of tools/check (tools/machine.sh) until the first failure, and
-writes the original file back. After the mutants the unmutated tests run
-once more, to show that no mutant changed the test machine itself. A mutant is killed when a test fails or times out, survived when all
-pass, no-compile when it does not build (counted as neither).
+in the product sources (foundation/, scripts/, installer/), builds the copy
+and runs the chosen mutants' tests once unmutated (a test that fails without
+a mutant would kill every mutant). Then, one mutant at a time, it writes the
+mutated file, empties the tests' working directories and the CD drives (so
+that what a test left behind when the last mutant broke it stays out of the
+next run), builds the test programs of the mutant's tests (ninja, so only
+what changed), runs those tests, the quick ones first, until the first
+failure, with the environment of tools/check (tools/machine.sh), and writes
+the original file back. A mutant that deleted files of the machine's Windows
+directory has the machine made anew. At the end the unmutated tests run once
+more: had a mutant changed the machine in some other way, they fail now.
+
+A mutant is killed when a test fails or times out, survived when all pass,
+no-compile when it does not build (counted as neither).
 
 Output: one line per mutant (id, result, file, fault, seconds) and the
 totals; the same in BUILD/mutate/results.txt, the build and test output of
@@ -264,10 +267,9 @@ def sync_copy(root, names, copy):
 
 
 def write_source(path, text):
-    # Always a new modification time, so that ninja rebuilds from this text.
+    # Written even when unchanged: the new modification time has ninja build
+    # from this text, whatever it built last.
     path.write_bytes(text.encode("latin-1"))
-    now = time.time()
-    os.utime(path, (now, max(now, path.stat().st_mtime)))
 
 
 # ---- Running things --------------------------------------------------------------------
@@ -296,6 +298,7 @@ def run(argv, log, timeout, stdout=None):
 
 
 def in_machine(copy, build, argv, log, timeout, stdout=None):
+    """Runs argv in the copy's test machine (MACHINE_SCRIPT); as run()."""
     status = None
     try:
         status = run(["bash", "-c", MACHINE_SCRIPT, "mutate", str(copy), str(build), *argv], log, timeout,
