@@ -67,11 +67,9 @@ TEST(Qbug, ComposedLinesAndTheirCuts) {
 // dumps them oldest first, without the filler never written; a dump leaves
 // it unchanged.
 TEST(Qbug, TraceRingKeepsTheLastBytes) {
-    const std::tuple<int32_t, int, std::string> rows[] = {{3, 1, "abc"},
-                                                          {4, 2, "abcdefghi"},
-                                                          {5, 1, "wxyz"},
-                                                          {0, 1, "abc"},
-                                                          {25, 1040, S(1000, 'z')}};
+    const std::tuple<int32_t, int, std::string> rows[] = {
+        {3, 1, "abc"}, {4, 2, "abcdefghi"}, {5, 1, "wxyz"}, {0, 1, "abc"}, {25, 1040, S(1000, 'z')},
+    };
     written();
     for (auto& [log2, count, line] : rows) {
         ASSERT_TRUE(QBUG_initialise(0, 4, log2, 0, QBUG_OUT_TRACE_BUFFER));
