@@ -86,37 +86,19 @@ TEST(Resources, PanelDialogAsCreated) {
 }
 
 // Background 3000 and skin 156 with their sizes and 8 bits per pixel, the
-// icon 1104. The skin's three frames differ, and captions stay legible: white
-// on the normal and focused faces, near black on the pressed one.
-TEST(Resources, PicturesAsThePanelLoadsThem) {
+// icon 1104. (How they look on the panel is the panel's test.)
+TEST(Resources, PicturesOfTheirSizeAndDepth) {
     const struct { int id, width, height; } bitmaps[] = {{3000, 285, 349}, {156, 12, 36}};
-    HBITMAP bitmap = NULL;
     for (auto& row : bitmaps) {
-        bitmap = (HBITMAP)LoadImageA(SELF, MAKEINTRESOURCEA(row.id), IMAGE_BITMAP, 0, 0,
-                                     LR_CREATEDIBSECTION);
+        HANDLE bitmap =
+            LoadImageA(SELF, MAKEINTRESOURCEA(row.id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
         DIBSECTION dib = {};
         ASSERT_EQ(GetObjectA(bitmap, sizeof dib, &dib), (int)sizeof dib) << row.id;
-        EXPECT_EQ(std::to_string(dib.dsBm.bmWidth) + "x" + std::to_string(dib.dsBm.bmHeight) + "x" +
-                      std::to_string(dib.dsBmih.biBitCount),
-                  std::to_string(row.width) + "x" + std::to_string(row.height) + "x8");
+        EXPECT_EQ(std::make_tuple(dib.dsBm.bmWidth, dib.dsBm.bmHeight, dib.dsBmih.biBitCount),
+                  std::make_tuple((LONG)row.width, (LONG)row.height, (WORD)8));
+        DeleteObject(bitmap);
     }
     EXPECT_TRUE(LoadIconA(SELF, MAKEINTRESOURCEA(1104)) != NULL);
-    HDC dc = CreateCompatibleDC(NULL);
-    SelectObject(dc, bitmap);
-    auto light = [&](int x, int y) {
-        COLORREF pixel = GetPixel(dc, x, y);
-        return GetRValue(pixel) + GetGValue(pixel) + GetBValue(pixel);
-    };
-    int differing[3] = {};
-    for (int i = 0; i < 144; i++)
-        for (int frame = 0; frame < 3; frame++)
-            differing[frame] +=
-                light(i % 12, frame * 12 + i / 12) != light(i % 12, (frame + 1) % 3 * 12 + i / 12);
-    for (int frame = 0; frame < 3; frame++) {
-        EXPECT_GE(differing[frame], 24) << frame;
-        EXPECT_EQ(light(6, frame * 12 + 6) > 3 * 128, frame == 2) << frame;
-    }
-    DeleteDC(dc);
 }
 
 // The texts by their string-table IDs, as the program shows them.
@@ -126,8 +108,9 @@ TEST(Resources, TextsAsTheProgramShowsThem) {
         const char* text;
     } texts[] = {
         // clang-format off
-        {1, "Play Tarnholm"}, {2, "Install Tarnholm"}, {3, "Remove Tarnholm"}, {4, "Read Help file"},
-        {5, "Exit Setup"}, {10, "Install Direct X"}, {11, "Installing, please wait..."},
+        {1, "Play Tarnholm"}, {2, "Install Tarnholm"}, {3, "Remove Tarnholm"},
+        {4, "Read Help file"}, {5, "Exit Setup"}, {10, "Install Direct X"},
+        {11, "Installing, please wait..."},
         {12, "Removing, please wait ..."}, {14, "Please type in your Install Directory"},
         {20, "Question!"}, {22, "Tarnholm"}, {25, "Warning!"}, {26, "Error!"},
         {27, "Sorry this is not a Valid directory, please select another."},
