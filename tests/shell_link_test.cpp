@@ -11,21 +11,16 @@
 
 using namespace std::string_literals;
 
-class ShellLink : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(delete_tree(root));
-        ASSERT_TRUE(write_file(game, "MZ"));
-        CoInitialize(NULL);
-    }
-    void TearDown() override { CoUninitialize(); }
-    const std::string root = full_path("links"), game = root + "\\game.exe";
-};
-
-// A link is saved with every field, or not at all and false: in a missing
-// directory, under a path over 259 characters, without COM. Nothing else is
+// A link is saved with every field, or not at all and false: without COM, in
+// a missing directory, under a path over 259 characters. Nothing else is
 // written (the links, game.exe and the deep directory).
-TEST_F(ShellLink, SavedWithEveryFieldOrNotAtAll) {
+TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
+    const std::string root = full_path("links"), game = root + "\\game.exe";
+    ASSERT_TRUE(delete_tree(root));
+    ASSERT_TRUE(write_file(game, "MZ"));
+    EXPECT_FALSE(WINUTILS_create_file_link(game.c_str(), (root + "\\x.lnk").c_str(), "Play",
+                                           root.c_str(), NULL));
+    CoInitialize(NULL);
     const std::string deep = root + "\\" + std::string(200 - root.size(), 'd');
     auto in_deep = [&](size_t length) { return deep + "\\" + std::string(length, 'l') + ".lnk"; };
     ASSERT_TRUE(make_directories(deep));
@@ -58,10 +53,6 @@ TEST_F(ShellLink, SavedWithEveryFieldOrNotAtAll) {
     for (std::string field : {"Localpath:" + game, "Description:Play"s, "Workingdirectory:" + root,
                               "Commandlinearguments:-window-level3"s})
         EXPECT_NE(info.find("\n" + field + "\n"), std::string::npos) << field << "\n" << info;
-    CoUninitialize();
-    EXPECT_FALSE(WINUTILS_create_file_link(game.c_str(), (root + "\\x.lnk").c_str(), "Play",
-                                           root.c_str(), NULL));
-    CoInitialize(NULL);
     EXPECT_EQ(tree(root).size(), 5u) << testing::PrintToString(tree(root));
 }
 
@@ -69,11 +60,8 @@ TEST_F(ShellLink, SavedWithEveryFieldOrNotAtAll) {
 // again when it exists or its parent is missing; a name that does not fit is
 // refused, and so is everything without the Programs value.
 TEST(StartMenuFolder, MadeOnceBelowProgramsOrRefused) {
-    char programs[MAX_PATH] = "";
-    DWORD size = sizeof programs;
-    ASSERT_EQ(SHGetValueA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, "Programs", NULL, programs,
-                          &size),
-              0u);
+    char programs[WINUTILS_REGISTRY_TEXT_SIZE];
+    ASSERT_TRUE(WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", programs));
     const std::string folder = programs + "\\Tarnholm Test Folder"s;
     ASSERT_TRUE(delete_tree(folder));
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
