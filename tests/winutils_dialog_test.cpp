@@ -52,12 +52,11 @@ TEST_F(Dialogs, CommandLinesSplitAsUsersQuoteThem) {
 }
 
 TEST_F(Dialogs, RequestorsRefuseWithoutADialog) {
-    char before[MAX_PATH], after[MAX_PATH], name[256] = "start.txt";
-    GetCurrentDirectoryA(sizeof before, before);
+    char name[256] = "start.txt";
+    const std::string before = full_path(".");
     // Mode 0: no dialog (one would block here), the current directory kept.
     EXPECT_FALSE(WINUTILS_file_requestor("Open", name, "txt", "Text", "*.txt", "C:\\windows", 0));
-    GetCurrentDirectoryA(sizeof after, after);
-    EXPECT_STREQ(after, before);
+    EXPECT_EQ(full_path("."), before);
     EXPECT_STREQ(name, "start.txt");
     EXPECT_FALSE(WINUTILS_folder_requestor("Pick", NULL));
     std::vector<std::string> lines = debug_lines("dialogs.develop.dbg");
@@ -82,7 +81,6 @@ TEST_F(Dialogs, PumpDispatchesWhatWaitsUpToTheQuit) {
     ASSERT_TRUE(PeekMessageA(&message, NULL, 0, 0, PM_REMOVE));
     EXPECT_EQ(message.wParam, 100u);
     EXPECT_FALSE(PeekMessageA(&message, NULL, 0, 0, PM_REMOVE));
-    DestroyWindow(edit);
 }
 
 // Plays the user: reads prompt and default, types an answer longer than the
