@@ -1,5 +1,6 @@
 // Shell links and Start-menu folders of WINUTILS. Links are read back through
-// the shell's link object and, from outside the machine, by lnkinfo.
+// the shell's link object and, from outside the machine, by lnkinfo. Every
+// library call must leave the call stack as it found it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlwapi.h>
@@ -18,6 +19,7 @@ TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
     const std::string root = full_path("links"), game = root + "\\game.exe";
     ASSERT_TRUE(delete_tree(root));
     ASSERT_TRUE(write_file(game, "MZ"));
+    callstack_begin("links.develop.dbg", 0);
     EXPECT_FALSE(WINUTILS_create_file_link(game.c_str(), (root + "\\x.lnk").c_str(), "Play",
                                            root.c_str(), NULL));
     CoInitialize(NULL);
@@ -54,6 +56,7 @@ TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
                               "Commandlinearguments:-window-level3"s})
         EXPECT_NE(info.find("\n" + field + "\n"), std::string::npos) << field << "\n" << info;
     EXPECT_EQ(tree(root).size(), 5u) << testing::PrintToString(tree(root));
+    EXPECT_EQ(callstack_end(), "");
 }
 
 // A folder below the user's Programs folder, one level: made once, true
@@ -64,6 +67,7 @@ TEST(StartMenuFolder, MadeOnceBelowProgramsOrRefused) {
     ASSERT_TRUE(WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", programs));
     const std::string folder = programs + "\\Tarnholm Test Folder"s;
     ASSERT_TRUE(delete_tree(folder));
+    callstack_begin("folders.develop.dbg", 0);
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
     EXPECT_TRUE(is_directory(folder));
@@ -77,4 +81,5 @@ TEST(StartMenuFolder, MadeOnceBelowProgramsOrRefused) {
                 strlen(programs) + 1);
     EXPECT_FALSE(made);
     EXPECT_FALSE(exists(folder));
+    EXPECT_EQ(callstack_end(), "");
 }
