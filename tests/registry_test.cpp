@@ -72,15 +72,15 @@ TEST_F(Registry, ValuesRoundTripThroughEveryRoot) {
     } rows[] = {
         // clang-format off
         {2, HKEY_LOCAL_MACHINE, "InstallDir", "D:\\T", 7}, {2, HKEY_LOCAL_MACHINE, NULL, "dflt", 7},
-        {2, HKEY_LOCAL_MACHINE, "N", NULL, 300},  {2, HKEY_LOCAL_MACHINE, "N", NULL, 0xFFFFFFFF},
+        {2, HKEY_LOCAL_MACHINE, "N", NULL, 300}, {2, HKEY_LOCAL_MACHINE, "N", NULL, 0xFFFFFFFF},
         {2, HKEY_LOCAL_MACHINE, "Empty", "", 7},  // Wine's reads add a lost terminator, not to ""
-        {0, HKEY_CLASSES_ROOT, "Root", "root 0", 0},  {1, HKEY_CURRENT_USER, "Root", "root 1", 0},
-        {3, HKEY_USERS, "Root", "root 3", 0},         {4, HKEY_CURRENT_CONFIG, "Root", "root 4", 0},
+        {0, HKEY_CLASSES_ROOT, "Root", "root 0", 0}, {1, HKEY_CURRENT_USER, "Root", "root 1", 0},
+        {3, HKEY_USERS, "Root", "root 3", 0},        {4, HKEY_CURRENT_CONFIG, "Root", "root 4", 0},
         // clang-format on
     };
     for (auto& row : rows) {
-        std::string path = base(row.root) + "\\One\\Two\\Three",
-                    path_64 = KEY_64 + "\\One\\Two\\Three";
+        const std::string parent = base(row.root) + "\\One\\Two", path = parent + "\\Three";
+        const std::string path_64 = KEY_64 + "\\One\\Two\\Three";
         std::string text = row.text ? row.text : std::to_string((int32_t)row.number);
         std::string value =
             std::string(row.name ? row.name : "") + "=" +
@@ -93,8 +93,7 @@ TEST_F(Registry, ValuesRoundTripThroughEveryRoot) {
                   row.root == HKEY_LOCAL_MACHINE ? value : "");
         EXPECT_TRUE(WINUTILS_get_registry_entry(row.selector, path.c_str(), row.name, buffer));
         EXPECT_EQ(buffer, text);
-        EXPECT_TRUE(WINUTILS_clear_registry_entry(
-            row.selector, (path.substr(0, path.size() - 6)).c_str(), "Three", row.name));
+        EXPECT_TRUE(WINUTILS_clear_registry_entry(row.selector, parent.c_str(), "Three", row.name));
         EXPECT_EQ(snapshot(row.root, path) + snapshot(HKEY_LOCAL_MACHINE, path_64, KEY_WOW64_64KEY),
                   "");
     }
@@ -110,11 +109,12 @@ TEST_F(Registry, ReadsWholeTextsOrNothing) {
         bool read;
     } rows[] = {
         // clang-format off
-        {2, REG_SZ, "abc", true},                   {2, REG_SZ, "", true},
-        {2, REG_SZ, std::string(511, 'a'), true},   {2, REG_SZ, std::string(511, 'a') + '\0', true},
+        {2, REG_SZ, "abc", true},                  {2, REG_SZ, "", true},
+        {2, REG_SZ, std::string(511, 'a'), true},  {2, REG_SZ, std::string(511, 'a') + '\0', true},
         {2, REG_SZ, std::string(512, 'a'), false}, {2, REG_SZ, std::string(512, 'a') + '\0', false},
-        {2, REG_SZ, std::string(4000, 'a'), false}, {2, REG_EXPAND_SZ, "%SystemRoot%\0"s, false},
-        {2, REG_BINARY, "\1\2\3\4"s, false},       {2, REG_DWORD, "\5\0"s, false},
+        {2, REG_SZ, std::string(4000, 'a'), false},
+        {2, REG_EXPAND_SZ, "%SystemRoot%\0"s, false}, {2, REG_BINARY, "\1\2\3\4"s, false},
+        {2, REG_DWORD, "\5\0"s, false},  // short
         {2, REG_NONE, "", false},  {-1, REG_SZ, "abc", false},  {6, REG_SZ, "abc", false},
         // clang-format on
     };
@@ -159,9 +159,9 @@ TEST_F(Registry, ClearsOnlyWhatItNamesAndRefusesTheRest) {
         const char *subkey, *value;
     } refused[] = {
         // clang-format off
-        {-1, KEY, "Entry", "One"},  {6, entry, "Child", NULL},  {2, KEY, "Entry", "Missing"},
-        {2, KEY, "Missing", "One"}, {2, KEY + "\\No", "Entry", NULL},  {2, KEY, "Entry", NULL},
-        {2, child, "", NULL},       {2, child, "", "One"},
+        {-1, KEY, "Entry", "One"},   {6, entry, "Child", NULL},        {2, KEY, "Entry", "Missing"},
+        {2, KEY, "Missing", "One"},  {2, KEY + "\\No", "Entry", NULL}, {2, KEY, "Entry", NULL},
+        {2, child, "", NULL},        {2, child, "", "One"},
         {2, parent, overlong.c_str(), NULL},  {2, parent, overlong.c_str(), "One"},
         // clang-format on
     };
