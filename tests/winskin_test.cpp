@@ -105,8 +105,8 @@ TEST_F(Skin, FacesMatchTheModelInEveryState) {
 // Drawing failures reach only the trace: no context to be compatible with,
 // then all nine stretched pieces from no source.
 TEST_F(Skin, FailuresGoToTheTrace) {
-    uint32_t* bits;
-    HBITMAP skin = dib(12, 36, &bits);
+    uint32_t* skin_bits;
+    HBITMAP skin = dib(12, 36, &skin_bits);
     HDC bad = (HDC)(INT_PTR)0x7DC0DE;
     std::swap(dc, bad);
     EXPECT_TRUE(draw(0, 4, skin));
