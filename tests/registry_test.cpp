@@ -64,20 +64,16 @@ protected:
 // read back raw (also where a 64-bit program sees HKLM) and through the
 // helper, then cleared. Text rows pass a number too, which the text wins over.
 TEST_F(Registry, ValuesRoundTripThroughEveryRoot) {
-    const struct {
-        int32_t selector;
-        HKEY root;
-        const char *name, *text;  // text NULL: the number is written
-        uint32_t number;
-    } rows[] = {
-        // clang-format off
+    // text NULL: the number is written
+    // clang-format off
+    const struct { int selector; HKEY root; const char *name, *text; uint32_t number; } rows[] = {
         {2, HKEY_LOCAL_MACHINE, "InstallDir", "D:\\T", 7}, {2, HKEY_LOCAL_MACHINE, NULL, "dflt", 7},
         {2, HKEY_LOCAL_MACHINE, "N", NULL, 300}, {2, HKEY_LOCAL_MACHINE, "N", NULL, 0xFFFFFFFF},
         {2, HKEY_LOCAL_MACHINE, "Empty", "", 7},  // Wine's reads add a lost terminator, not to ""
         {0, HKEY_CLASSES_ROOT, "Root", "root 0", 0}, {1, HKEY_CURRENT_USER, "Root", "root 1", 0},
         {3, HKEY_USERS, "Root", "root 3", 0},        {4, HKEY_CURRENT_CONFIG, "Root", "root 4", 0},
-        // clang-format on
     };
+    // clang-format on
     for (auto& row : rows) {
         const std::string parent = base(row.root) + "\\One\\Two", path = parent + "\\Three";
         const std::string path_64 = KEY_64 + "\\One\\Two\\Three";
@@ -102,13 +98,9 @@ TEST_F(Registry, ValuesRoundTripThroughEveryRoot) {
 // A read gives the whole text, terminated inside the caller's 512 bytes, or
 // false and an empty buffer: never a cut text, never another type as text.
 TEST_F(Registry, ReadsWholeTextsOrNothing) {
-    const struct {
-        int32_t selector;
-        DWORD type;  // REG_NONE: no value
-        std::string bytes;
-        bool read;
-    } rows[] = {
-        // clang-format off
+    // REG_NONE: no value
+    // clang-format off
+    const struct { int32_t selector; DWORD type; std::string bytes; bool read; } rows[] = {
         {2, REG_SZ, "abc", true},                  {2, REG_SZ, "", true},
         {2, REG_SZ, std::string(511, 'a'), true},  {2, REG_SZ, std::string(511, 'a') + '\0', true},
         {2, REG_SZ, std::string(512, 'a'), false}, {2, REG_SZ, std::string(512, 'a') + '\0', false},
@@ -116,8 +108,8 @@ TEST_F(Registry, ReadsWholeTextsOrNothing) {
         {2, REG_EXPAND_SZ, "%SystemRoot%\0"s, false}, {2, REG_BINARY, "\1\2\3\4"s, false},
         {2, REG_DWORD, "\5\0"s, false},  // short
         {2, REG_NONE, "", false},  {-1, REG_SZ, "abc", false},  {6, REG_SZ, "abc", false},
-        // clang-format on
     };
+    // clang-format on
     for (auto& row : rows) {
         SCOPED_TRACE(testing::Message()
                      << row.selector << "," << row.type << "," << row.bytes.size());
@@ -153,18 +145,14 @@ TEST_F(Registry, ClearsOnlyWhatItNamesAndRefusesTheRest) {
     EXPECT_FALSE(WINUTILS_set_registry_entry(-1, (KEY + "\\New").c_str(), "V", "x", &one));
     EXPECT_FALSE(WINUTILS_set_registry_entry(6, (KEY + "\\New").c_str(), "V", NULL, &one));
     EXPECT_FALSE(WINUTILS_set_registry_entry(2, (KEY + "\\New").c_str(), "V", NULL, NULL));
-    const struct {
-        int32_t selector;
-        std::string key;
-        const char *subkey, *value;
-    } refused[] = {
-        // clang-format off
+    // clang-format off
+    const struct { int32_t selector; std::string key; const char *subkey, *value; } refused[] = {
         {-1, KEY, "Entry", "One"},   {6, entry, "Child", NULL},        {2, KEY, "Entry", "Missing"},
         {2, KEY, "Missing", "One"},  {2, KEY + "\\No", "Entry", NULL}, {2, KEY, "Entry", NULL},
         {2, child, "", NULL},        {2, child, "", "One"},
         {2, parent, overlong.c_str(), NULL},  {2, parent, overlong.c_str(), "One"},
-        // clang-format on
     };
+    // clang-format on
     for (auto& row : refused) {
         SCOPED_TRACE(row.key + " " + row.subkey + " " + (row.value ? row.value : "(key)"));
         EXPECT_FALSE(

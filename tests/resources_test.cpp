@@ -39,14 +39,9 @@ TEST(Resources, PanelDialogAsCreated) {
     EXPECT_EQ(std::make_tuple(client.right, client.bottom),
               std::make_tuple(size.right, size.bottom));
     const uint32_t OWNER_DRAWN = BS_OWNERDRAW | WS_VISIBLE;
-    const struct {
-        int id;
-        const char* kind;
-        int x, y, width, height;
-        uint32_t style;
-        const char* text;
-    } controls[] = {
-        // clang-format off
+    // clang-format off
+    const struct { int id; const char* kind; int x, y, width, height; uint32_t style;
+                   const char* text; } controls[] = {
         {1000, "Button", 7, 131, 148, 12, OWNER_DRAWN, ""},
         {1002, "Button", 7, 147, 148, 12, OWNER_DRAWN, ""},
         {1001, "Button", 7, 163, 148, 12, OWNER_DRAWN, ""},
@@ -59,8 +54,8 @@ TEST(Resources, PanelDialogAsCreated) {
         {1, "Button", 8, 193, 55, 14, BS_OWNERDRAW, "Ok"},
         {1014, "Button", 99, 194, 55, 14, BS_OWNERDRAW, "Cancel"},
         {1005, "msctls_progress32", 14, 163, 136, 13, WS_VISIBLE, ""},
-        // clang-format on
     };
+    // clang-format on
     for (auto& row : controls) {
         SCOPED_TRACE(row.id);
         HWND control = GetDlgItem(panel, row.id);
@@ -103,11 +98,8 @@ TEST(Resources, PicturesOfTheirSizeAndDepth) {
 
 // The texts by their string-table IDs, as the program shows them.
 TEST(Resources, TextsAsTheProgramShowsThem) {
-    const struct {
-        int id;
-        const char* text;
-    } texts[] = {
-        // clang-format off
+    // clang-format off
+    const struct { int id; const char* text; } texts[] = {
         {1, "Play Tarnholm"}, {2, "Install Tarnholm"}, {3, "Remove Tarnholm"},
         {4, "Read Help file"}, {5, "Exit Setup"}, {10, "Install Direct X"},
         {11, "Installing, please wait..."},
@@ -119,8 +111,8 @@ TEST(Resources, TextsAsTheProgramShowsThem) {
         {32, "Information"}, {35, "Unable to write to file:"},
         {36, "Do you want to delete this dir"}, {38, "Uninstall complete"},
         {39, "Are you sure?"}, {46, "Tarnholm Vesk"},
-        // clang-format on
     };
+    // clang-format on
     for (auto& row : texts) {
         char text[512];
         EXPECT_EQ(LoadStringA(SELF, row.id, text, sizeof text), (int)strlen(row.text)) << row.id;

@@ -26,15 +26,13 @@ TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
     const std::string deep = root + "\\" + std::string(200 - root.size(), 'd');
     auto in_deep = [&](size_t length) { return deep + "\\" + std::string(length, 'l') + ".lnk"; };
     ASSERT_TRUE(make_directories(deep));
-    const struct {
-        std::string file;
-        const char* arguments;
-        bool saved;
-    } rows[] = {{root + "\\with.lnk", "-window -level 3", true},
-                {root + "\\without.lnk", NULL, true},
-                {in_deep(254 - deep.size()), NULL, true},
-                {in_deep(255 - deep.size()), NULL, false},
-                {root + "\\missing\\game.lnk", NULL, false}};
+    // clang-format off
+    const struct { std::string file; const char* arguments; bool saved; } rows[] = {
+        {root + "\\with.lnk", "-window -level 3", true}, {root + "\\without.lnk", NULL, true},
+        {in_deep(254 - deep.size()), NULL, true},  // 259 characters
+        {in_deep(255 - deep.size()), NULL, false}, {root + "\\missing\\game.lnk", NULL, false},
+    };
+    // clang-format on
     for (auto& row : rows) {
         SCOPED_TRACE(row.file);
         EXPECT_EQ(WINUTILS_create_file_link(game.c_str(), row.file.c_str(), "Play", root.c_str(),

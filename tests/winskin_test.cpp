@@ -60,10 +60,8 @@ protected:
 };
 
 TEST_F(Skin, FacesMatchTheModelInEveryState) {
-    const struct {
-        int skin_width, skin_height, border, width, height;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    const struct { int skin_width, skin_height, border, width, height; } rows[] = {
         {30, 60, 4, 30, 20},   // one slice: nine single copies
         {30, 60, 4, 97, 57},   // tiled both ways, a last tile of one pixel
         {30, 61, 4, 45, 25},   // the last row is never used
@@ -72,8 +70,8 @@ TEST_F(Skin, FacesMatchTheModelInEveryState) {
         {12, 36, 4, 6, 5},     // smaller than two borders
         {12, 36, 7, 40, 20},   // a border over half the slice
         {12, 36, 0, 30, 20},   // no border
-        // clang-format on
     };
+    // clang-format on
     const UINT states[] = {0, ODS_FOCUS, ODS_SELECTED, ODS_SELECTED | ODS_FOCUS, ODS_DISABLED};
     const int slices[] = {0, 1, 2, 2, 0};  // normal, focused, pressed
     for (auto& row : rows) {

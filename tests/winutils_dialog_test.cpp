@@ -23,19 +23,16 @@ protected:
 
 // The words as references into the text; no list, count untouched, without words.
 TEST_F(Dialogs, CommandLinesSplitAsUsersQuoteThem) {
-    const struct {
-        const char* text;
-        std::vector<std::string> words;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* text; std::vector<std::string> words; } rows[] = {
         {"", {}}, {"   \t ", {}}, {"remove", {"remove"}}, {"a \"b c\" d", {"a", "b c", "d"}},
         {"a    b", {"a", "b"}}, {"  a b   ", {"a", "b"}}, {"a\tb\r\nc", {"a", "b", "c"}},
         {"\"C:\\Program Files\\x.exe\" remove", {"C:\\Program Files\\x.exe", "remove"}},
         // A quote inside a word stays, and ends the word where it closes.
         {"a\"b c\"d e", {"a\"b c", "e"}}, {"\"\" x", {"", "x"}}, {"a \"b", {"a", "b"}},
         {"\" lead\"", {"lead"}},
-        // clang-format on
     };
+    // clang-format on
     for (auto& row : rows) {
         SCOPED_TRACE(row.text);
         std::string text(row.text, strlen(row.text) + 1);
