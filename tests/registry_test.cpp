@@ -60,11 +60,11 @@ protected:
     char buffer[WINUTILS_REGISTRY_TEXT_SIZE + 64];
 };
 
-// Each value is written three levels below the base, where no key exists,
-// read back raw (also where a 64-bit program sees HKLM) and through the
-// helper, then cleared. Text rows pass a number too, which the text wins over.
+// Each value (a row without text: the number) is written three levels below
+// the base, where no key exists, read back raw (also where a 64-bit program
+// sees HKLM) and through the helper, then cleared. Text rows pass a number
+// too, which the text wins over.
 TEST_F(Registry, ValuesRoundTripThroughEveryRoot) {
-    // text NULL: the number is written
     // clang-format off
     const struct { int selector; HKEY root; const char *name, *text; uint32_t number; } rows[] = {
         {2, HKEY_LOCAL_MACHINE, "InstallDir", "D:\\T", 7}, {2, HKEY_LOCAL_MACHINE, NULL, "dflt", 7},
@@ -96,9 +96,9 @@ TEST_F(Registry, ValuesRoundTripThroughEveryRoot) {
 }
 
 // A read gives the whole text, terminated inside the caller's 512 bytes, or
-// false and an empty buffer: never a cut text, never another type as text.
+// false and an empty buffer: never a cut text, never another type as text,
+// nothing for a missing value (REG_NONE row) or a bad selector.
 TEST_F(Registry, ReadsWholeTextsOrNothing) {
-    // REG_NONE: no value
     // clang-format off
     const struct { int32_t selector; DWORD type; std::string bytes; bool read; } rows[] = {
         {2, REG_SZ, "abc", true},                  {2, REG_SZ, "", true},
