@@ -112,22 +112,41 @@ static void message_release_slot(MESSAGE_FILE* slot) {
 // lookup costs the same whatever the table's size. It is only a shortcut:
 // without it (memory ran out) lookups scan the table, with the same results.
 
-static uint32_t message_hash_id(const char* id) {
-    QBUG_ENTER("message_hash_id");
-    uint32_t hash = 2166136261u;  // FNV-1a
+// The id's hash (FNV-1a) and byte-sum in one pass over its bytes.
+static inline uint32_t message_id_key(const char* id, int32_t* magic) {
+    uint32_t hash = 2166136261u;
+    int32_t sum = 0;
     for (const unsigned char* p = (const unsigned char*)id; *p != 0; p++) {
-        hash ^= *p;
-        hash *= 16777619u;
+        hash = (hash ^ *p) * 16777619u;
+        sum += (signed char)*p;
     }
-    QBUG_LEAVE("message_hash_id");
+    *magic = sum;
     return hash;
+}
+
+// The place of id in the index: its first place in probe order that names
+// an entry with this id, or else the empty place that ends the probe.
+static inline MESSAGE_INDEX_PLACE* message_index_probe(const MESSAGE_FILE* slot, const char* id,
+                                                       uint32_t hash, int32_t magic) {
+    uint32_t at = hash & slot->index_mask;
+    MESSAGE_INDEX_PLACE* place = &slot->index[at];
+    while (place->entry >= 0 &&
+           !(place->hash == hash && place->magic == magic && strcmp(place->id, id) == 0)) {
+        at = (at + 1) & slot->index_mask;
+        place = &slot->index[at];
+    }
+    return place;
 }
 
 static void message_index_add(MESSAGE_FILE* slot, int32_t entry) {
     QBUG_ENTER("message_index_add");
-    uint32_t at = message_hash_id(slot->entries[entry].id) & slot->index_mask;
-    while (slot->index[at] >= 0) at = (at + 1) & slot->index_mask;
-    slot->index[at] = entry;
+    const MESSAGE_ENTRY* e = &slot->entries[entry];
+    int32_t magic = 0;
+    uint32_t hash = message_id_key(e->id, &magic);
+    uint32_t at = hash & slot->index_mask;
+    while (slot->index[at].entry >= 0) at = (at + 1) & slot->index_mask;
+    MESSAGE_INDEX_PLACE place = {hash, magic, entry, e->id};
+    slot->index[at] = place;
     QBUG_LEAVE("message_index_add");
 }
 
@@ -135,7 +154,7 @@ static void message_index_add(MESSAGE_FILE* slot, int32_t entry) {
 static void message_index_refill(MESSAGE_FILE* slot) {
     QBUG_ENTER("message_index_refill");
     if (slot->index != NULL) {
-        for (uint32_t i = 0; i <= slot->index_mask; i++) slot->index[i] = -1;
+        for (uint32_t i = 0; i <= slot->index_mask; i++) slot->index[i].entry = -1;
         for (int32_t i = 0; i < slot->count; i++) message_index_add(slot, i);
     }
     QBUG_LEAVE("message_index_refill");
@@ -149,13 +168,13 @@ static void message_index_resize(MESSAGE_FILE* slot, int32_t expected) {
     free(slot->index);
     slot->index = NULL;
     slot->index_mask = 0;
-    if (expected > (1 << 27)) {
+    if (expected > (1 << 26)) {
         QBUG_LEAVE("message_index_resize - too many entries");
         return;
     }
     uint32_t size = 16;
-    while (size < (uint32_t)expected * 4u) size *= 2;
-    int32_t* index = (int32_t*)malloc(size * sizeof(int32_t));
+    while (size < (uint32_t)expected * 2u) size *= 2;
+    MESSAGE_INDEX_PLACE* index = (MESSAGE_INDEX_PLACE*)malloc(size * sizeof(MESSAGE_INDEX_PLACE));
     if (index == NULL) {
         QBUG_TRACE("message_index_resize: no memory for %u places", (unsigned)size);
         QBUG_LEAVE("message_index_resize - malloc failed");
@@ -173,7 +192,7 @@ static void message_index_added(MESSAGE_FILE* slot, int32_t entry) {
     if (slot->index != NULL && (uint32_t)slot->count * 2u <= slot->index_mask + 1u) {
         message_index_add(slot, entry);
     } else {
-        message_index_resize(slot, slot->count);
+        message_index_resize(slot, slot->count * 2);
     }
     QBUG_LEAVE("message_index_added");
 }
@@ -198,21 +217,16 @@ MESSAGE_ENTRY* message_get_list_object(int32_t handle, const char* id) {
         QBUG_LEAVE("message_get_list_object");
         return NULL;
     }
-    int32_t magic = message_calc_message_id_magic_number(id);
+    int32_t magic = 0;
+    uint32_t hash = message_id_key(id, &magic);
     MESSAGE_ENTRY* entries = slot->entries;
     if (slot->index != NULL) {
-        // Ids are unique, but should a table ever hold one twice, the first
-        // in table order still wins: keep the lowest index that matches.
-        int32_t found = -1;
-        uint32_t at = message_hash_id(id) & slot->index_mask;
-        for (int32_t i; (i = slot->index[at]) >= 0; at = (at + 1) & slot->index_mask) {
-            if ((found < 0 || i < found) && entries[i].magic == magic && entries[i].id != NULL &&
-                strcmp(entries[i].id, id) == 0) {
-                found = i;
-            }
-        }
+        // Ids are unique (an insert refuses one already present), and the
+        // index holds each entry once in table order of insertion: the first
+        // place that matches is the first entry in table order.
+        MESSAGE_INDEX_PLACE* place = message_index_probe(slot, id, hash, magic);
         QBUG_LEAVE("message_get_list_object");
-        return found >= 0 ? &entries[found] : NULL;
+        return place->entry >= 0 ? &entries[place->entry] : NULL;
     }
     for (int32_t i = 0; i < slot->count; i++) {
         if (entries[i].magic == magic && entries[i].id != NULL && strcmp(entries[i].id, id) == 0) {
