@@ -94,11 +94,30 @@ bool message_valid_handle(int32_t handle) {
     return valid;
 }
 
+// Whether p points into the slot's loaded text. An editable table's entries
+// that were loaded keep their id and text there (one block for the whole
+// file instead of two per message); only strings outside it are freed alone.
+static inline bool message_in_loaded_text(const MESSAGE_FILE* slot, const void* p) {
+    uintptr_t at = (uintptr_t)p, start = (uintptr_t)slot->data;
+    return slot->data != NULL && at >= start &&
+           at < start + sizeof(uint16_t) * ((uintptr_t)slot->units + 1);
+}
+
+// Frees the entry's id and text, unless they lie in the slot's loaded text.
+static void message_free_strings(const MESSAGE_FILE* slot, MESSAGE_ENTRY* entry) {
+    QBUG_ENTER("message_free_strings");
+    if (slot == NULL || !message_in_loaded_text(slot, entry->id)) free(entry->id);
+    if (slot == NULL || !message_in_loaded_text(slot, entry->text)) free(entry->text);
+    entry->id = NULL;
+    entry->text = NULL;
+    QBUG_LEAVE("message_free_strings");
+}
+
 // Frees everything the slot owns and leaves it zero (free).
 static void message_release_slot(MESSAGE_FILE* slot) {
     QBUG_ENTER("message_release_slot");
     if (slot->mode == MESSAGE_MODE_EDITABLE && slot->entries != NULL) {
-        for (int32_t i = 0; i < slot->count; i++) message_deallocate_message_str(&slot->entries[i]);
+        for (int32_t i = 0; i < slot->count; i++) message_free_strings(slot, &slot->entries[i]);
     }
     free(slot->entries);
     free(slot->data);
@@ -112,22 +131,41 @@ static void message_release_slot(MESSAGE_FILE* slot) {
 // lookup costs the same whatever the table's size. It is only a shortcut:
 // without it (memory ran out) lookups scan the table, with the same results.
 
-static uint32_t message_hash_id(const char* id) {
-    QBUG_ENTER("message_hash_id");
-    uint32_t hash = 2166136261u;  // FNV-1a
+// The id's hash (FNV-1a) and byte-sum in one pass over its bytes.
+static inline uint32_t message_id_key(const char* id, int32_t* magic) {
+    uint32_t hash = 2166136261u;
+    int32_t sum = 0;
     for (const unsigned char* p = (const unsigned char*)id; *p != 0; p++) {
-        hash ^= *p;
-        hash *= 16777619u;
+        hash = (hash ^ *p) * 16777619u;
+        sum += (signed char)*p;
     }
-    QBUG_LEAVE("message_hash_id");
+    *magic = sum;
     return hash;
+}
+
+// The place of id in the index: its first place in probe order that names
+// an entry with this id, or else the empty place that ends the probe.
+static inline MESSAGE_INDEX_PLACE* message_index_probe(const MESSAGE_FILE* slot, const char* id,
+                                                       uint32_t hash, int32_t magic) {
+    uint32_t at = hash & slot->index_mask;
+    MESSAGE_INDEX_PLACE* place = &slot->index[at];
+    while (place->entry >= 0 &&
+           !(place->hash == hash && place->magic == magic && strcmp(place->id, id) == 0)) {
+        at = (at + 1) & slot->index_mask;
+        place = &slot->index[at];
+    }
+    return place;
 }
 
 static void message_index_add(MESSAGE_FILE* slot, int32_t entry) {
     QBUG_ENTER("message_index_add");
-    uint32_t at = message_hash_id(slot->entries[entry].id) & slot->index_mask;
-    while (slot->index[at] >= 0) at = (at + 1) & slot->index_mask;
-    slot->index[at] = entry;
+    const MESSAGE_ENTRY* e = &slot->entries[entry];
+    int32_t magic = 0;
+    uint32_t hash = message_id_key(e->id, &magic);
+    uint32_t at = hash & slot->index_mask;
+    while (slot->index[at].entry >= 0) at = (at + 1) & slot->index_mask;
+    MESSAGE_INDEX_PLACE place = {hash, magic, entry, e->id};
+    slot->index[at] = place;
     QBUG_LEAVE("message_index_add");
 }
 
@@ -135,7 +173,7 @@ static void message_index_add(MESSAGE_FILE* slot, int32_t entry) {
 static void message_index_refill(MESSAGE_FILE* slot) {
     QBUG_ENTER("message_index_refill");
     if (slot->index != NULL) {
-        for (uint32_t i = 0; i <= slot->index_mask; i++) slot->index[i] = -1;
+        for (uint32_t i = 0; i <= slot->index_mask; i++) slot->index[i].entry = -1;
         for (int32_t i = 0; i < slot->count; i++) message_index_add(slot, i);
     }
     QBUG_LEAVE("message_index_refill");
@@ -149,13 +187,13 @@ static void message_index_resize(MESSAGE_FILE* slot, int32_t expected) {
     free(slot->index);
     slot->index = NULL;
     slot->index_mask = 0;
-    if (expected > (1 << 27)) {
+    if (expected > (1 << 26)) {
         QBUG_LEAVE("message_index_resize - too many entries");
         return;
     }
     uint32_t size = 16;
-    while (size < (uint32_t)expected * 4u) size *= 2;
-    int32_t* index = (int32_t*)malloc(size * sizeof(int32_t));
+    while (size < (uint32_t)expected * 2u) size *= 2;
+    MESSAGE_INDEX_PLACE* index = (MESSAGE_INDEX_PLACE*)malloc(size * sizeof(MESSAGE_INDEX_PLACE));
     if (index == NULL) {
         QBUG_TRACE("message_index_resize: no memory for %u places", (unsigned)size);
         QBUG_LEAVE("message_index_resize - malloc failed");
@@ -173,7 +211,7 @@ static void message_index_added(MESSAGE_FILE* slot, int32_t entry) {
     if (slot->index != NULL && (uint32_t)slot->count * 2u <= slot->index_mask + 1u) {
         message_index_add(slot, entry);
     } else {
-        message_index_resize(slot, slot->count);
+        message_index_resize(slot, slot->count * 2);
     }
     QBUG_LEAVE("message_index_added");
 }
@@ -198,21 +236,16 @@ MESSAGE_ENTRY* message_get_list_object(int32_t handle, const char* id) {
         QBUG_LEAVE("message_get_list_object");
         return NULL;
     }
-    int32_t magic = message_calc_message_id_magic_number(id);
+    int32_t magic = 0;
+    uint32_t hash = message_id_key(id, &magic);
     MESSAGE_ENTRY* entries = slot->entries;
     if (slot->index != NULL) {
-        // Ids are unique, but should a table ever hold one twice, the first
-        // in table order still wins: keep the lowest index that matches.
-        int32_t found = -1;
-        uint32_t at = message_hash_id(id) & slot->index_mask;
-        for (int32_t i; (i = slot->index[at]) >= 0; at = (at + 1) & slot->index_mask) {
-            if ((found < 0 || i < found) && entries[i].magic == magic && entries[i].id != NULL &&
-                strcmp(entries[i].id, id) == 0) {
-                found = i;
-            }
-        }
+        // Ids are unique (an insert refuses one already present), and the
+        // index holds each entry once in table order of insertion: the first
+        // place that matches is the first entry in table order.
+        MESSAGE_INDEX_PLACE* place = message_index_probe(slot, id, hash, magic);
         QBUG_LEAVE("message_get_list_object");
-        return found >= 0 ? &entries[found] : NULL;
+        return place->entry >= 0 ? &entries[place->entry] : NULL;
     }
     for (int32_t i = 0; i < slot->count; i++) {
         if (entries[i].magic == magic && entries[i].id != NULL && strcmp(entries[i].id, id) == 0) {
@@ -257,10 +290,16 @@ MESSAGE_ENTRY* message_get_new_message_str(int32_t handle) {
 void message_deallocate_message_str(MESSAGE_ENTRY* entry) {
     QBUG_ENTER("message_deallocate_message_str");
     if (entry != NULL) {
-        free(entry->id);
-        free(entry->text);
-        entry->id = NULL;
-        entry->text = NULL;
+        // The slot whose table holds the entry, if any: its loaded text may
+        // hold the strings.
+        const MESSAGE_FILE* owner = NULL;
+        for (int32_t i = 0; owner == NULL && i < message_slot_count; i++) {
+            const MESSAGE_FILE* slot = &message_slots[i];
+            if (slot->entries != NULL && entry >= slot->entries &&
+                entry < slot->entries + slot->capacity)
+                owner = slot;
+        }
+        message_free_strings(owner, entry);
     }
     QBUG_LEAVE("message_deallocate_message_str");
 }
@@ -545,6 +584,43 @@ static int32_t message_syntax_error(MESSAGE_ERROR* error, const char* text, uint
     return -2;
 }
 
+// A unit that is neither blank, line feed nor bracket: text or id.
+static inline bool message_is_plain(uint16_t c) {
+    return c != MESSAGE_UNIT_TAB && c != MESSAGE_UNIT_CR && c != MESSAGE_UNIT_SPACE &&
+           c != MESSAGE_UNIT_LF && c != MESSAGE_UNIT_OPEN && c != MESSAGE_UNIT_CLOSE;
+}
+
+// The first "[" or "]" at or after from, or end. Units that are not brackets
+// mask to 0x0059 only for "Y" and "_", so one test rejects nearly all of them.
+static inline int32_t message_next_bracket(const uint16_t* data, int32_t from, int32_t end) {
+    int32_t i = from;
+    for (;;) {
+        while (i + 4 <= end && (data[i] & 0xFFF9u) != 0x59u && (data[i + 1] & 0xFFF9u) != 0x59u &&
+               (data[i + 2] & 0xFFF9u) != 0x59u && (data[i + 3] & 0xFFF9u) != 0x59u)
+            i += 4;
+        int32_t stop = i + 4 < end ? i + 4 : end;
+        for (; i < stop; i++) {
+            if (data[i] == MESSAGE_UNIT_OPEN || data[i] == MESSAGE_UNIT_CLOSE) return i;
+        }
+        if (i >= end) return end;
+    }
+}
+
+// The check of the unit after a "]" at close (or after unit 0): a plain unit
+// there is "Insert newline before '['" when a "[" follows it, else "Insert
+// newline after ']'". Returns the offending position or -1.
+static inline int32_t message_check_after_close(const uint16_t* data, int32_t close, int32_t n,
+                                                const char** text) {
+    int32_t i = close + 1;
+    if (i >= n || !message_is_plain(data[i])) return -1;
+    if (i + 1 < n && data[i + 1] == MESSAGE_UNIT_OPEN) {
+        *text = MESSAGE_ERROR_NEWLINE_BEFORE;
+        return i + 1;
+    }
+    *text = MESSAGE_ERROR_NEWLINE_AFTER;
+    return i;
+}
+
 int32_t message_count(int32_t handle, int32_t n, MESSAGE_ERROR* error) {
     QBUG_ENTER("message_count");
     if (error != NULL) {
@@ -559,46 +635,44 @@ int32_t message_count(int32_t handle, int32_t n, MESSAGE_ERROR* error) {
         QBUG_LEAVE("message_count - no text");
         return -1;
     }
+    // Units 1 to n - 1 in order; the first rule broken is the error. Only
+    // brackets change state, and a plain unit can only offend beside one (a
+    // "[" after it, a "]" before it), so the scan goes from bracket to
+    // bracket and checks those neighbours there. Unit 0 is not checked
+    // itself, but a "]" there makes unit 1 one that follows a "]".
     const uint16_t* data = slot->data;
-    int32_t line = 1;
     bool inside = false;
     int32_t opened = 0;
-    for (int32_t i = 1; i < n; i++) {
-        uint16_t c = data[i];
-        if (c == MESSAGE_UNIT_TAB || c == MESSAGE_UNIT_CR || c == MESSAGE_UNIT_SPACE) continue;
-        if (c == MESSAGE_UNIT_LF) {
-            line++;
-        } else if (c == MESSAGE_UNIT_OPEN) {
+    const char* text = NULL;
+    int32_t position =
+        data[0] == MESSAGE_UNIT_CLOSE ? message_check_after_close(data, 0, n, &text) : -1;
+    for (int32_t i = message_next_bracket(data, 1, n); position < 0 && i < n;
+         i = message_next_bracket(data, i + 1, n)) {
+        if (data[i] == MESSAGE_UNIT_OPEN) {
             opened++;
             if (inside) {
-                int32_t result =
-                    message_syntax_error(error, MESSAGE_ERROR_NESTED_OPEN, &slot->data[i], line);
-                QBUG_LEAVE("message_count - syntax error");
-                return result;
+                text = MESSAGE_ERROR_NESTED_OPEN;
+                position = i;
+            } else if (i - 1 >= 1 && message_is_plain(data[i - 1])) {
+                text = MESSAGE_ERROR_NEWLINE_BEFORE;  // a plain unit directly before it
+                position = i;
             }
             inside = true;
-        } else if (c == MESSAGE_UNIT_CLOSE) {
-            if (!inside) {
-                int32_t result =
-                    message_syntax_error(error, MESSAGE_ERROR_STRAY_CLOSE, &slot->data[i], line);
-                QBUG_LEAVE("message_count - syntax error");
-                return result;
-            }
-            inside = false;
         } else if (!inside) {
-            if (i + 1 < n && data[i + 1] == MESSAGE_UNIT_OPEN) {
-                int32_t result = message_syntax_error(error, MESSAGE_ERROR_NEWLINE_BEFORE,
-                                                      &slot->data[i + 1], line);
-                QBUG_LEAVE("message_count - syntax error");
-                return result;
-            }
-            if (data[i - 1] == MESSAGE_UNIT_CLOSE) {
-                int32_t result =
-                    message_syntax_error(error, MESSAGE_ERROR_NEWLINE_AFTER, &slot->data[i], line);
-                QBUG_LEAVE("message_count - syntax error");
-                return result;
-            }
+            text = MESSAGE_ERROR_STRAY_CLOSE;
+            position = i;
+        } else {
+            inside = false;
+            position = message_check_after_close(data, i, n, &text);
         }
+    }
+    if (position >= 0) {
+        // The line of the unit found at fault: line feeds before it, from unit 1.
+        int32_t line = 1;
+        for (int32_t i = 1; i < position; i++) line += data[i] == MESSAGE_UNIT_LF;
+        int32_t result = message_syntax_error(error, text, &slot->data[position], line);
+        QBUG_LEAVE("message_count - syntax error");
+        return result;
     }
     QBUG_LEAVE("message_count");
     return opened - 1;
@@ -627,12 +701,56 @@ void message_convert_marked_ids(uint16_t* id) {
 
 // The first unit at or after `from` that is `wanted`, stopping early at a
 // "[" (unless "[" is wanted) and at `end`. Returns that position or `end`.
-static int32_t message_find(const uint16_t* data, int32_t from, int32_t end, uint16_t wanted) {
-    QBUG_ENTER("message_find");
+static inline int32_t message_find(const uint16_t* data, int32_t from, int32_t end,
+                                   uint16_t wanted) {
     int32_t i = from;
+    if (wanted == MESSAGE_UNIT_OPEN) {  // the long search, over a whole text
+        for (i = message_next_bracket(data, i, end); i < end && data[i] != MESSAGE_UNIT_OPEN;
+             i = message_next_bracket(data, i + 1, end)) {
+        }
+        return i;
+    }
     while (i < end && data[i] != wanted && data[i] != MESSAGE_UNIT_OPEN) i++;
-    QBUG_LEAVE("message_find");
     return i;
+}
+
+// Adds a message cut out of the slot's loaded text: as message_insert, but
+// with one pass over the id and one probe of the index, and in every mode
+// without copies (in mode 1 the loaded text then holds the entry's strings,
+// and they are released with it). text_span bounds the text's length.
+static int message_insert_marked(int32_t handle, const char* id, const uint16_t* text,
+                                 int32_t text_span) {
+    QBUG_ENTER("message_insert_marked");
+    MESSAGE_FILE* slot = &message_slots[handle];
+    if (slot->index == NULL || (uint32_t)(slot->count + 1) * 2u > slot->index_mask + 1u ||
+        slot->count >= slot->capacity) {
+        int result = message_insert(handle, id, text);
+        QBUG_LEAVE("message_insert_marked");
+        return result;
+    }
+    int32_t magic = 0;
+    uint32_t hash = message_id_key(id, &magic);
+    MESSAGE_INDEX_PLACE* place = message_index_probe(slot, id, hash, magic);
+    if (place->entry >= 0) {  // the first of an id wins
+        QBUG_LEAVE("message_insert_marked - duplicate");
+        return MESSAGE_REFUSED;
+    }
+    // An editable table takes no text longer than a copy could be sized for.
+    if (slot->mode == MESSAGE_MODE_EDITABLE && text_span > MESSAGE_MAX_UNICODE_LENGTH &&
+        unicodelen(text) == 0) {
+        QBUG_TRACE("MESSAGE_insert_message: text of '%s' too long", id);
+        QBUG_LEAVE("message_insert_marked - text too long");
+        return MESSAGE_REFUSED;
+    }
+    MESSAGE_ENTRY* entry = &slot->entries[slot->count];
+    entry->id = (char*)id;
+    entry->magic = magic;
+    entry->text = (uint16_t*)text;
+    MESSAGE_INDEX_PLACE filled = {hash, magic, slot->count, id};
+    *place = filled;
+    slot->count++;
+    QBUG_LEAVE("message_insert_marked");
+    return MESSAGE_INSERTED;
 }
 
 bool mark_messages(int32_t handle, int32_t m) {
@@ -660,16 +778,18 @@ bool mark_messages(int32_t handle, int32_t m) {
         // The converted id ends below data[close], which stays a 0 unit:
         // it serves as the empty text.
         uint16_t* text = &data[close];
+        int32_t text_span = 0;
         int32_t line_end = message_find(data, close + 1, end, MESSAGE_UNIT_LF);
         int32_t next = line_end;
         if (line_end < end && data[line_end] == MESSAGE_UNIT_LF) {
             next = message_find(data, line_end + 1, end, MESSAGE_UNIT_OPEN);
             if (next > line_end + 1) {
                 text = &data[line_end + 1];
+                text_span = next - (line_end + 1);
                 if (next < end) data[next - 1] = 0;  // the line feed that ends the text
             }
         }
-        int result = message_insert(handle, (const char*)&data[open + 1], text);
+        int result = message_insert_marked(handle, (const char*)&data[open + 1], text, text_span);
         if (result == MESSAGE_NO_MEMORY) {
             QBUG_LEAVE("mark_messages - out of memory");
             return false;
@@ -819,7 +939,7 @@ void MESSAGE_set_message(int32_t handle, const char* id, const uint16_t* text) {
         return;
     }
     unicodecpy(copy, text);
-    free(entry->text);
+    if (!message_in_loaded_text(&message_slots[handle], entry->text)) free(entry->text);
     entry->text = copy;
     QBUG_LEAVE("MESSAGE_set_message");
 }
@@ -840,7 +960,7 @@ bool MESSAGE_remove_message(int32_t handle, const char* id) {
         QBUG_LEAVE("MESSAGE_remove_message - not found");
         return false;
     }
-    message_deallocate_message_str(entry);
+    message_free_strings(slot, entry);
     int32_t at = (int32_t)(entry - slot->entries);
     int32_t following = slot->count - at - 1;
     if (following > 0) memmove(entry, entry + 1, sizeof(MESSAGE_ENTRY) * (size_t)following);

@@ -37,6 +37,16 @@ struct MESSAGE_ENTRY {
     uint16_t* text;  // 16-bit string ending in a 0 unit
 };
 
+// A place of a slot's id index: the id's hash and byte-sum, its entry and
+// the id itself side by side, so that a lookup reads the id straight from the
+// place it probes and fetches the entry only for the text it returns.
+struct MESSAGE_INDEX_PLACE {
+    uint32_t hash;   // of the id's bytes
+    int32_t magic;   // the entry's byte-sum
+    int32_t entry;   // index into the table, -1 = empty place
+    const char* id;  // the entry's id
+};
+
 struct MESSAGE_FILE {
     uint8_t in_use;          // 1 while the slot holds a loaded file
     uint16_t* data;          // the loaded text; mode 0 entries point into it
@@ -45,10 +55,10 @@ struct MESSAGE_FILE {
     int32_t capacity;        // entries allocated
     uint32_t mode;           // MESSAGE_MODE_EDITABLE or anything else (in place)
     // Kept by the module beside the table:
-    int32_t units;        // units loaded into data (data holds one more, a 0)
-    int32_t* index;       // open-addressing hash of entry indices, -1 = empty;
-                          // null means lookups scan the table
-    uint32_t index_mask;  // index size - 1 (a power of two)
+    int32_t units;               // units loaded into data (data holds one more, a 0)
+    MESSAGE_INDEX_PLACE* index;  // open-addressing hash of the entries;
+                                 // null means lookups scan the table
+    uint32_t index_mask;         // index size - 1 (a power of two)
 };
 
 struct MESSAGE_ERROR {
