@@ -34,17 +34,16 @@ case "$1" in
     "$make_cd" "$build/cds/large" --setup "$setup_exe" --files 1 --megabytes 400
     mkdir -p "$build/cds/none"
     find "$build/cds/none" -mindepth 1 -delete
-    for drive in d e; do
-      cd_drive="$build/machine/cd-$drive"
-      if [ -L "$cd_drive" ]; then rm "$cd_drive"; else find "$cd_drive" -mindepth 1 -delete; rmdir "$cd_drive"; fi
-      ln -s ../cds/none "$cd_drive"
+    for drive in d e; do  # a link, which find does not enter, or a directory
+      find "$build/machine/cd-$drive" -mindepth 1 -delete
+      rm -d "$build/machine/cd-$drive" && ln -s ../cds/none "$build/machine/cd-$drive"
     done
     for drive in "${drives[@]}"; do "$machine" tmpfs "$build" "${drive%%:*}" "${drive#*:}"; done
     ;;
   cleanup)
     for drive in "${drives[@]}"; do "$machine" untmpfs "$build" "${drive%%:*}"; done
     for drive in d e; do
-      [ ! -L "$build/machine/cd-$drive" ] || rm "$build/machine/cd-$drive"
+      rm -f "$build/machine/cd-$drive" 2>/dev/null || true  # the link, not a directory
       mkdir -p "$build/machine/cd-$drive"
     done
     ;;

@@ -48,7 +48,7 @@ TEST_F(Panel, PathScreenCancelAndOverlongDirectory) {
     ASSERT_TRUE(DRIVER_set_text(panel, IDC_INSTALL_DIR, ("C:\\" + std::string(600, 'a')).c_str()));
     DRIVER_click(panel, IDC_OK);
     answer("Sorry this is not a Valid directory, please select another.", "Warning!");
-    EXPECT_TRUE(DRIVER_settle(panel) && running());
+    EXPECT_TRUE(DRIVER_settle(panel));
     EXPECT_EQ(screen(), "x----EEEE---");
 }
 
@@ -65,9 +65,7 @@ TEST_F(Panel, ReadmeOpensInTheEditorOrIsReportedMissing) {
             DRIVER_settle(editor) && DRIVER_text(editor, 0).find("readme") != std::string::npos,
             there);
         if (!there) answer("Error opening file : readme.txt", "Error!");
-        EXPECT_TRUE(DRIVER_settle(panel) && running() &&
-                    DRIVER_count_boxes(installer.dwProcessId) == 0);
-        kill_leftovers();
+        EXPECT_TRUE(DRIVER_settle(panel) && DRIVER_count_boxes(installer.dwProcessId) == 0);
     }
 }
 
@@ -83,14 +81,15 @@ TEST_F(Panel, CommandsThatQuitOrDoNothing) {
         {IDC_EXIT, false, true},         {0, false, true},          {IDC_PATH_PROMPT, true, true},
         {IDC_WORKING_TEXT, false, true}, {IDC_STATUS, false, true},
     };
+    start();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.id);
-        if (!running()) start();
         if (row.path_screen) DRIVER_click(panel, IDC_INSTALL_REMOVE);
         if (row.id == 0) PostMessageA(panel, WM_CLOSE, 0, 0);
         if (row.id != 0) DRIVER_click(panel, row.id);
         EXPECT_EQ(exit_status(row.quits ? DRIVER_TIMEOUT_MS : 500), row.quits ? 0 : -1);
         EXPECT_EQ(DRIVER_count_boxes(installer.dwProcessId), 0);
+        if (row.quits) start();
     }
 }
 

@@ -16,7 +16,6 @@ TEST_F(Startup, SecondStartIsRefusedWhileTheFirstRunsOn) {
               "Installer is already running.|");
     EXPECT_TRUE(DRIVER_answer(box, IDOK));
     EXPECT_EQ(DRIVER_exit_code(&second, DRIVER_TIMEOUT_MS), 1);
-    DRIVER_stop(&second);
     DRIVER_click(panel, IDC_INSTALL_REMOVE);  // the first copy still works
     EXPECT_EQ(screen(), "x----EEEE---");
 }

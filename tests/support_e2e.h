@@ -45,21 +45,19 @@ protected:
         folder(CSIDL_PROGRAMS) + "\\Other Game\\Other Game.lnk",
     };
 
-    static void kill_leftovers() {
-        for (const char* program :
-             {"tarnholm_patch.exe", PRODUCT_NAME " remove.exe", "setup.exe", "notepad.exe"})
-            DRIVER_kill(program);
+    // Ends the installer and whatever it started, and waits for its end.
+    void stop() {
+        DRIVER_stop_all();
+        DRIVER_exit_code(&installer, DRIVER_TIMEOUT_MS);
     }
     void SetUp() override {
         CoInitialize(NULL);
-        kill_leftovers();
         ASSERT_TRUE(FOOTPRINT_reset()) << "the previous case left traces that cannot be removed";
         ASSERT_TRUE(delete_tree(SCRATCH));
         for (const std::string& sentinel : sentinels) ASSERT_TRUE(write_file(sentinel, "keep"));
     }
     void TearDown() override {
-        DRIVER_stop(&installer);
-        kill_leftovers();
+        stop();
         for (const std::string& sentinel : sentinels) {
             EXPECT_EQ(read_file(sentinel), "keep") << sentinel;
             DeleteFileA(sentinel.c_str());
@@ -71,7 +69,8 @@ protected:
 
     // Starts command_line in directory and waits until its panel shows a screen.
     void start_command(const std::string& command_line, const char* directory) {
-        DRIVER_stop(&installer);
+        stop();
+        CloseHandle(installer.hProcess);
         installer = DRIVER_start(command_line, directory);
         panel = DRIVER_wait_window(installer.dwProcessId, PRODUCT_WINDOW_TITLE, NULL,
                                    DRIVER_TIMEOUT_MS);
@@ -79,9 +78,6 @@ protected:
     }
     void start(const std::string& arguments = "", const char* directory = DRIVER_PATCH_FOLDER) {
         start_command(quoted(DRIVER_INSTALLER) + arguments, directory);
-    }
-    bool running() {
-        return installer.hProcess && WaitForSingleObject(installer.hProcess, 0) == WAIT_TIMEOUT;
     }
     long exit_status(uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
         return DRIVER_exit_code(&installer, timeout_ms);

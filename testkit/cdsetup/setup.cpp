@@ -9,11 +9,12 @@
 //   PauseMs=N    a pause after each file (default 0)
 //   HoldFile=REL the file (relative to GAME\) written first, in two halves,
 //                held open between them, sharing read and write, the way a
-//                slow writer keeps it; "held REL" then goes to
-//                "%TEMP%\cdsetup.log"
+//                slow writer keeps it; "held=REL" then goes to section
+//                [setup] of "%TEMP%\cdsetup.log"
 //   HoldMs=N     how long it is held (default 7000)
 #include <windows.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -22,23 +23,19 @@
 #include "directory_policy.h"
 #include "product.h"
 
-static std::string g_held;  // the held file's path on the CD, copied apart
+static std::string g_held;  // the held file's path on the CD, written apart
 
 static void copy_tree(const std::string& from, const std::string& to, DWORD pause_ms) {
-    CreateDirectoryA(to.c_str(), NULL);
+    SHCreateDirectoryExA(NULL, to.c_str(), NULL);
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA((from + "\\*").c_str(), &entry);
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry)) {
         std::string name = entry.cFileName, source = from + "\\" + name, target = to + "\\" + name;
         if (name == "." || name == ".." || lstrcmpiA(source.c_str(), g_held.c_str()) == 0) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            copy_tree(source, target, pause_ms);
-        } else {
-            CopyFileA(source.c_str(), target.c_str(), FALSE);
-            Sleep(pause_ms);
-        }
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) copy_tree(source, target, pause_ms);
+        if (CopyFileA(source.c_str(), target.c_str(), FALSE)) Sleep(pause_ms);  // not a directory
     }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    FindClose(search);
 }
 
 // Writes source to target in two halves through one handle that stays open
@@ -59,36 +56,26 @@ static void write_held(const std::string& source, const std::string& target, DWO
     CloseHandle(out);
 }
 
+// Started in the CD's root, which holds the settings and GAME\.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    char cd[MAX_PATH], folder[MAX_PATH], target[MAX_PATH * 2], held[MAX_PATH] = "", temp[MAX_PATH];
-    GetCurrentDirectoryA(sizeof cd, cd);
-    std::string ini = std::string(cd) + (cd[strlen(cd) - 1] == '\\' ? "" : "\\") + "cdsetup.ini";
-    std::string game = ini.substr(0, ini.rfind('\\')) + "\\GAME";
-    GetPrivateProfileStringA("setup", "HoldFile", "", held, sizeof held, ini.c_str());
+    const char* ini = ".\\cdsetup.ini";
+    char folder[MAX_PATH], target[MAX_PATH * 2], held[MAX_PATH] = "", temp[MAX_PATH];
     if (SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, folder) != S_OK) return 2;
     snprintf(target, sizeof target, SETUP_DEFAULT_FORMAT, folder);
-    SHCreateDirectoryExA(NULL, target, NULL);
     if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, NULL, 0, folder) == S_OK)
         CreateDirectoryA((std::string(folder) + "\\" PRODUCT_NAME).c_str(), NULL);
-
     // The held file goes first, so that it is open while the installer polls.
-    if (held[0] != '\0') {
-        g_held = game + "\\" + held;
+    if (GetPrivateProfileStringA("setup", "HoldFile", "", held, sizeof held, ini) > 0) {
+        g_held = std::string("GAME\\") + held;
         write_held(g_held, std::string(target) + "\\" + held,
-                   GetPrivateProfileIntA("setup", "HoldMs", 7000, ini.c_str()));
+                   GetPrivateProfileIntA("setup", "HoldMs", 7000, ini));
         GetTempPathA(sizeof temp, temp);
-        FILE* log = fopen((std::string(temp) + "cdsetup.log").c_str(), "a");
-        if (log != NULL) fprintf(log, "held %s\n", held);
-        if (log != NULL) fclose(log);
+        WritePrivateProfileStringA("setup", "held", held,
+                                   (std::string(temp) + "cdsetup.log").c_str());
     }
-    copy_tree(game, target, GetPrivateProfileIntA("setup", "PauseMs", 0, ini.c_str()));
-
-    HKEY key;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, &key) == ERROR_SUCCESS) {
-        std::string command = "\"" + std::string(target) + "\\uninst.exe\" /tarnholm";
-        RegSetValueExA(key, PRODUCT_UNINSTALL_STRING, 0, REG_SZ, (const BYTE*)command.c_str(),
-                       (DWORD)command.size() + 1);
-        RegCloseKey(key);
-    }
+    copy_tree("GAME", target, GetPrivateProfileIntA("setup", "PauseMs", 0, ini));
+    std::string command = "\"" + std::string(target) + "\\uninst.exe\" /tarnholm";
+    SHSetValueA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING, REG_SZ,
+                command.c_str(), (DWORD)command.size() + 1);
     return 0;
 }

@@ -1,19 +1,33 @@
 // DRIVER: the Win32 UI driver of the end-to-end tests and the run command.
 #include "driver.h"
 
-#include <tlhelp32.h>
 #include <string.h>
 
-#include <vector>
+// Every process the driver starts, and every one that those start, runs in
+// one job, which ends them all on DRIVER_stop_all or when the caller ends.
+static HANDLE job(void) {
+    static HANDLE handle = NULL;
+    if (handle != NULL) return handle;
+    handle = CreateJobObjectA(NULL, NULL);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(handle, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return handle;
+}
 
 PROCESS_INFORMATION DRIVER_start(const std::string& command_line, const char* directory) {
     PROCESS_INFORMATION process = {};
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    std::vector<char> line(command_line.c_str(), command_line.c_str() + command_line.size() + 1);
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, directory, &startup,
-                        &process))
-        process.hProcess = NULL;
+    std::string line = command_line;
+    // A host program has no handles and cannot join the job.
+    if (CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, directory,
+                       &startup, &process) &&
+        process.hThread != NULL) {
+        AssignProcessToJobObject(job(), process.hProcess);
+        ResumeThread(process.hThread);
+        CloseHandle(process.hThread);
+    }
     return process;
 }
 
@@ -24,29 +38,7 @@ long DRIVER_exit_code(const PROCESS_INFORMATION* process, uint32_t timeout_ms) {
     return ended && GetExitCodeProcess(process->hProcess, &code) ? (long)code : -1;
 }
 
-void DRIVER_stop(PROCESS_INFORMATION* process) {
-    if (process->hProcess == NULL) return;
-    TerminateProcess(process->hProcess, 99);  // fails harmlessly once it has ended
-    WaitForSingleObject(process->hProcess, DRIVER_TIMEOUT_MS);
-    CloseHandle(process->hThread);
-    CloseHandle(process->hProcess);
-    *process = {};
-}
-
-void DRIVER_kill(const char* file_name) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-        PROCESS_INFORMATION process = {};
-        if (_stricmp(entry.szExeFile, file_name) == 0)
-            process.hProcess =
-                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        DRIVER_stop(&process);
-    }
-    CloseHandle(snapshot);
-}
+void DRIVER_stop_all(void) { TerminateJobObject(job(), 99); }
 
 // The last of the visible top-level windows of process_id (0: any) with
 // class_name and title (NULL: any) and their count; a "#32770" window
@@ -84,10 +76,8 @@ int DRIVER_count_boxes(DWORD process_id) {
 }
 
 bool DRIVER_answer(HWND box, int button) {
-    HWND control = GetDlgItem(box, button);
-    if (control == NULL ||
-        !PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control))
-        return false;
+    if (GetDlgItem(box, button) == NULL) return false;
+    DRIVER_click(box, button);
     // Gone before the caller looks for the next box, which would otherwise
     // find this one again.
     for (int waited = 0; IsWindow(box); waited += 25, Sleep(25))

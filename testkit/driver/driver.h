@@ -19,14 +19,12 @@
 #define DRIVER_BOX_TEXT     0xFFFF  // the text control of a message box
 
 // Starts command_line in directory (NULL: the current one); hProcess is NULL
-// when it did not start.
+// when it did not start, or is a host program.
 PROCESS_INFORMATION DRIVER_start(const std::string& command_line, const char* directory);
 // The exit code of a process that ended within timeout_ms, else -1.
 long DRIVER_exit_code(const PROCESS_INFORMATION* process, uint32_t timeout_ms);
-// Kills the process if it still runs and closes its handles; safe to repeat.
-void DRIVER_stop(PROCESS_INFORMATION* process);
-// Kills every process of the machine whose program file is named file_name.
-void DRIVER_kill(const char* file_name);
+// Kills every process started through the driver, and those they started.
+void DRIVER_stop_all(void);
 
 // A visible top-level window of process_id (0: any process) whose title and
 // class equal the given ones (NULL: any), or NULL after timeout_ms. A
@@ -35,7 +33,8 @@ HWND DRIVER_wait_window(DWORD process_id, const char* title, const char* class_n
                         uint32_t timeout_ms);
 HWND DRIVER_wait_box(DWORD process_id, uint32_t timeout_ms);
 int DRIVER_count_boxes(DWORD process_id);
-// Presses a box's button and returns once the box is gone.
+// Presses a box's button and returns once the box is gone; false when the
+// box has no such button.
 bool DRIVER_answer(HWND box, int button);
 
 // The text of control id of window (0: the window's own); "" when none.

@@ -117,7 +117,7 @@ static HWND start(const std::string& command_line, const char* directory,
                                           DRIVER_TIMEOUT_MS);
     if (panel == NULL) {
         printf("error: no panel from %s\n", command_line.c_str());
-        DRIVER_stop(process);
+        DRIVER_stop_all();
     }
     return panel;
 }
@@ -145,7 +145,7 @@ static bool answer_until_exit(PROCESS_INFORMATION* process, HWND panel, const ch
         }
     }
     long status = DRIVER_exit_code(process, 5000);
-    DRIVER_stop(process);
+    DRIVER_stop_all();
     if (status < 0) printf("error: the program is still running\n");
     printf("ended with status %ld\n", status);
     return seen && status >= 0;
@@ -169,7 +169,7 @@ static int uninstall(bool by_hand) {
         while ((status = DRIVER_exit_code(&process, 60000)) < 0) {
         }
         printf("uninstaller ended with status %ld\n", status);
-        DRIVER_stop(&process);
+        DRIVER_stop_all();
         return 0;
     }
     Sleep(500);
@@ -229,7 +229,7 @@ static bool walk(const char* arguments, const char* button_text, const char* fol
     }
     if (panel != NULL) PostMessageA(panel, WM_CLOSE, 0, 0);
     DRIVER_exit_code(&process, DRIVER_TIMEOUT_MS);
-    DRIVER_stop(&process);
+    DRIVER_stop_all();
     return ok;
 }
 
