@@ -26,30 +26,33 @@ std::string failed(int count, const std::string& first) {
 
 class RemoveFlow : public InstallerCase {
 protected:
-    const std::string desktop_link = folder(CSIDL_DESKTOPDIRECTORY) + "\\" PRODUCT_GAME_LINK;
-    const std::string start_menu = folder(CSIDL_PROGRAMS) + "\\" PRODUCT_NAME;
+    const std::string desktop_link = game_link(), menu = start_menu();
 
     // The game in directory, registered as GAME, with its desktop link, its
-    // Start-menu folder and an uninstall entry.
+    // Start-menu folder and an uninstall entry (the first three files of the
+    // game in a directory and its registration make it an installation).
     void install_game(const std::string& directory = GAME) {
         for (const char* file : kGameFiles)
             ASSERT_TRUE(write_file(directory + "\\" + file, "game"));
-        ASSERT_TRUE(write_file(desktop_link, "link"));
-        ASSERT_TRUE(write_file(start_menu + "\\" PRODUCT_GAME_LINK, "link"));
-        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR, GAME));
-        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING, "x"));
+        ASSERT_TRUE(write_file(desktop_link, "link") &&
+                    write_file(menu + "\\" PRODUCT_GAME_LINK, "link"));
+        register_game(GAME);
+    }
+    void register_game(const std::string& directory) {
+        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR, directory.c_str()) &&
+                    FOOTPRINT_set_value(PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING, "x"));
     }
     // Both keys (2), one (1) or none (0).
     int keys() {
         return FOOTPRINT_key_exists(PRODUCT_KEY) + FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY);
     }
-    // Remove, "Are you sure?" answered with sure and, after Yes, the two tree
-    // questions with data and menu.
-    void remove(int sure, int data = IDYES, int menu = IDYES) {
+    // Remove, "Are you sure?" answered with sure and, after Yes, Yes to the
+    // two tree questions.
+    void remove(int sure) {
         DRIVER_click(panel, IDC_INSTALL_REMOVE);
         answer("Are you sure?", "Question!", sure);
-        if (sure == IDYES) answer(DELETE_DIR GAME "\\data", "Question!", data);
-        if (sure == IDYES) answer(DELETE_DIR + start_menu, "Question!", menu);
+        if (sure == IDYES) answer(DELETE_DIR GAME "\\data", "Question!", IDYES);
+        if (sure == IDYES) answer(DELETE_DIR + menu, "Question!", IDYES);
     }
     std::string progress() {
         return std::to_string(SendDlgItemMessageA(panel, IDC_PROGRESS, PBM_GETPOS, 0, 0)) + " of " +
@@ -87,16 +90,15 @@ TEST_F(RemoveFlow, WhatCannotGoIsReportedUntilTheUninstallEntryRemovesAll) {
     EXPECT_EQ(screen() + text(IDC_WORKING_TEXT), "---------E-ERemoving, please wait ...");
     EXPECT_EQ(progress(), "0 of 50");         // five records, ten units each
     DRIVER_click(panel, IDC_INSTALL_REMOVE);  // starts no second flow
-    EXPECT_EQ(DRIVER_count_boxes(installer.dwProcessId), 1);
+    EXPECT_EQ(boxes(), 1);
     ASSERT_TRUE(DRIVER_answer(box, IDNO));
-    box = expect_box(DELETE_DIR + start_menu, "Question!");
+    box = expect_box(DELETE_DIR + menu, "Question!");
     EXPECT_EQ(progress(), "40 of 50");
     ASSERT_TRUE(DRIVER_answer(box, IDNO));
     answer(failed(1, GAME "\\readme.txt"), "Error!");
     EXPECT_EQ(tree(GAME), kept);
-    EXPECT_TRUE(!exists(desktop_link) && exists(start_menu + "\\" PRODUCT_GAME_LINK) &&
-                keys() == 2);
-    EXPECT_EQ(screen(), kInstalled);
+    EXPECT_TRUE(!exists(desktop_link) && exists(menu + "\\" PRODUCT_GAME_LINK) && keys() == 2 &&
+                screen() == kInstalled);
 
     CloseHandle(busy);
     remove(IDYES);
@@ -104,12 +106,11 @@ TEST_F(RemoveFlow, WhatCannotGoIsReportedUntilTheUninstallEntryRemovesAll) {
     EXPECT_EQ(tree(GAME), std::vector<std::string>(
                               {"data\\", "data\\maps\\", "data\\maps\\hollow@", "data\\own@"}));
     EXPECT_EQ(tree(SCRATCH "\\Own"), std::vector<std::string>({"letter.txt"}));
-    EXPECT_TRUE(is_directory(SCRATCH "\\Own empty") && !exists(start_menu) && keys() == 2);
+    EXPECT_TRUE(is_directory(SCRATCH "\\Own empty") && !exists(menu) && keys() == 2);
     DRIVER_click(panel, IDC_EXIT);
     EXPECT_EQ(exit_status(), 0);
 
-    ASSERT_TRUE(FOOTPRINT_remove_link(GAME "\\data\\own"));
-    ASSERT_TRUE(FOOTPRINT_remove_link(GAME "\\data\\maps\\hollow"));
+    ASSERT_TRUE(delete_tree(GAME));
     const std::string command = FOOTPRINT_value(PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING);
     install_game();
     start_command(command, "C:\\");
@@ -120,8 +121,7 @@ TEST_F(RemoveFlow, WhatCannotGoIsReportedUntilTheUninstallEntryRemovesAll) {
     remove(IDYES);
     answer("Uninstall complete", "Information");
     EXPECT_EQ(exit_status(), 0);  // the main loop's normal end
-    EXPECT_EQ(tree(GAME), std::vector<std::string>());
-    EXPECT_TRUE(!exists(desktop_link) && !exists(start_menu) && keys() == 0);
+    EXPECT_TRUE(tree(GAME).empty() && !exists(desktop_link) && !exists(menu) && keys() == 0);
 }
 
 // A "Programs" value that is missing, empty or not an absolute path counts
@@ -150,11 +150,10 @@ TEST_F(RemoveFlow, UnusableProgramsFolderOrIncompleteRegisteredDirectory) {
         answer("Are you sure?", "Question!", IDYES);
         if (!usable) answer("Error opening key, please try again.!1", "Error!");
         answer(DELETE_DIR + game + "\\data", "Question!", IDYES);
-        if (usable) answer(DELETE_DIR + start_menu, "Question!", IDYES);
+        if (usable) answer(DELETE_DIR + menu, "Question!", IDYES);
         answer("Uninstall complete", "Information");
         EXPECT_EQ(exit_status(), 1);
-        EXPECT_EQ(tree(game), std::vector<std::string>());
-        EXPECT_TRUE(exists(start_menu) != usable && keys() == 0);
+        EXPECT_TRUE(tree(game).empty() && exists(menu) != usable && keys() == 0);
     }
     EXPECT_EQ(tree(GAME), std::vector<std::string>({"Tarn II.exe", "tnh2main.exe"}));
 }
@@ -165,9 +164,6 @@ TEST_F(RemoveFlow, UnusableProgramsFolderOrIncompleteRegisteredDirectory) {
 // the sentinels inside.
 TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
     const std::string windows = folder(CSIDL_WINDOWS), profile = folder(CSIDL_PROFILE);
-    std::string start_menu_slashed = folder(CSIDL_STARTMENU);
-    for (size_t i = 3; i < start_menu_slashed.size(); i++)
-        if (start_menu_slashed[i] == '\\') start_menu_slashed[i] = '/';
     char short_name[MAX_PATH] = "";
     GetShortPathNameA(folder(CSIDL_PROGRAM_FILES).c_str(), short_name, sizeof short_name);
     for (const std::string& registered :
@@ -176,13 +172,12 @@ TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
           // Special folders and folders above one.
           std::string(short_name), std::string(getenv("ProgramW6432")),
           folder(CSIDL_DESKTOPDIRECTORY) + "\\", folder(CSIDL_PERSONAL) + "\\.", profile,
-          profile.substr(0, profile.rfind('\\')), folder(CSIDL_PROGRAMS), start_menu_slashed,
-          folder(CSIDL_COMMON_APPDATA)}) {
+          profile.substr(0, profile.rfind('\\')), folder(CSIDL_PROGRAMS),
+          folder(CSIDL_STARTMENU) + "/", folder(CSIDL_COMMON_APPDATA)}) {
         SCOPED_TRACE(registered);
         for (int i = 0; i < 3; i++)
             ASSERT_TRUE(write_file(registered + "\\" + kGameFiles[i], "keep"));
-        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR, registered.c_str()));
-        ASSERT_TRUE(FOOTPRINT_set_value(PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING, "x"));
+        register_game(registered);
         start();
         DRIVER_click(panel, IDC_INSTALL_REMOVE);
         answer("Are you sure?", "Question!", IDYES);
@@ -191,8 +186,7 @@ TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
                    registered.substr(0, registered.size() - (registered.back() == '\\')) +
                    "\": that is not a directory of its own. Nothing was removed.",
                "Error!");
-        EXPECT_TRUE(DRIVER_settle(panel) && keys() == 2);
-        EXPECT_EQ(DRIVER_count_boxes(installer.dwProcessId), 0);
+        EXPECT_TRUE(DRIVER_settle(panel) && keys() == 2 && boxes() == 0);
         for (int i = 0; i < 3; i++) {
             EXPECT_EQ(read_file(registered + "\\" + kGameFiles[i]), "keep") << kGameFiles[i];
             DeleteFileA((registered + "\\" + kGameFiles[i]).c_str());

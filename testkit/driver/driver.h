@@ -12,9 +12,12 @@
 #include "product.h"
 
 // The installer as the build lays it out, seen from the test machine
-// (drive Y: is the build directory).
+// (drive Y: is the build directory), the machine's own directory (its CD
+// drives are its "cd-d" and "cd-e") and the master CDs.
 #define DRIVER_PATCH_FOLDER "Y:\\patch"
 #define DRIVER_INSTALLER    DRIVER_PATCH_FOLDER "\\tarnholm_patch.exe"
+#define DRIVER_MACHINE      "Y:\\machine"
+#define DRIVER_MASTER_CDS   "Y:\\cds\\"
 #define DRIVER_TIMEOUT_MS   15000
 #define DRIVER_BOX_TEXT     0xFFFF  // the text control of a message box
 

@@ -79,9 +79,7 @@ bool FOOTPRINT_delete_tree(const char* path) {
 }
 
 bool FOOTPRINT_make_directories(const char* path) {
-    std::string full = path;
-    for (size_t i = 3; i <= full.size(); i++)
-        if (i == full.size() || full[i] == '\\') CreateDirectoryA(full.substr(0, i).c_str(), NULL);
+    SHCreateDirectoryExA(NULL, path, NULL);
     return PathIsDirectoryA(path) != FALSE;
 }
 
@@ -101,8 +99,8 @@ std::string FOOTPRINT_setup_default(void) {
 std::string FOOTPRINT_value(const char* key, const char* name) {
     char value[1024] = "";
     DWORD size = sizeof value - 1, type = 0;
-    LONG result = SHGetValueA(HKEY_LOCAL_MACHINE, key, name, &type, value, &size);
-    return result == ERROR_SUCCESS && type == REG_SZ ? value : "<missing>";
+    bool read = SHGetValueA(HKEY_LOCAL_MACHINE, key, name, &type, value, &size) == ERROR_SUCCESS;
+    return read && type == REG_SZ ? value : "<missing>";
 }
 
 bool FOOTPRINT_set_value(const char* key, const char* name, const char* value) {
