@@ -103,17 +103,15 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
     // Folders of Windows and of the user, and folders above them, each as
     // spelled and as named.
     const std::string users = profile.substr(0, profile.rfind('\\'));
-    const std::vector<std::pair<std::string, std::string>> special = {
+    std::vector<std::pair<std::string, std::string>> special = {
         {getenv("ProgramW6432"), getenv("ProgramW6432")},
         {short_name(folder(CSIDL_PROGRAM_FILES)), folder(CSIDL_PROGRAM_FILES)},
-        {folder(CSIDL_SYSTEM), folder(CSIDL_SYSTEM)},
-        {profile, profile},
         {users + "\\", users},
         {folder(CSIDL_DESKTOPDIRECTORY) + "\\.", folder(CSIDL_DESKTOPDIRECTORY)},
-        {folder(CSIDL_PERSONAL) + " ", folder(CSIDL_PERSONAL)},
-        {folder(CSIDL_STARTMENU), folder(CSIDL_STARTMENU)},
-        {folder(CSIDL_PROGRAMS), folder(CSIDL_PROGRAMS)},
-        {folder(CSIDL_COMMON_APPDATA), folder(CSIDL_COMMON_APPDATA)}};
+        {folder(CSIDL_PERSONAL) + " ", folder(CSIDL_PERSONAL)}};
+    for (int csidl :
+         {CSIDL_SYSTEM, CSIDL_PROFILE, CSIDL_STARTMENU, CSIDL_PROGRAMS, CSIDL_COMMON_APPDATA})
+        special.push_back({folder(csidl), folder(csidl)});
     for (const auto& [path, named] : special) {
         rows.push_back({path,
                         "This folder belongs to Windows or holds your own files:\n" + named +

@@ -2,6 +2,7 @@
 // the host beyond the machine, nor a drive or a folder directly on one.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include "footprint.h"
 #include "support.h"
@@ -11,6 +12,12 @@ TEST(TestMachine, CdDrivesAndNoHostRoot) {
     EXPECT_EQ(GetDriveTypeA("E:\\"), (UINT)DRIVE_CDROM);
     EXPECT_EQ(GetDriveTypeA("Z:\\"), (UINT)DRIVE_NO_ROOT_DIR);
     EXPECT_EQ(GetDriveTypeA("Y:\\"), (UINT)DRIVE_FIXED);  // the build directory
+    // Wine makes a missing Desktop or Documents folder a link into the host's
+    // home, where the tests would write.
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE})
+        EXPECT_EQ(GetFileAttributesA(FOOTPRINT_folder(csidl).c_str()),
+                  (DWORD)FILE_ATTRIBUTE_DIRECTORY)
+            << csidl;
 }
 
 // A link in the tree goes as a link: what lies behind it stays. Roots and

@@ -63,9 +63,13 @@ protected:
         for (const std::string& sentinel : sentinels) {
             EXPECT_EQ(read_file(sentinel), "keep") << sentinel;
             DeleteFileA(sentinel.c_str());
-            RemoveDirectoryA(sentinel.substr(0, sentinel.rfind('\\')).c_str());
         }
+        // Only the folders made here: Wine remakes a removed Desktop folder as
+        // a link into the host's home.
+        RemoveDirectoryA("C:\\" PRODUCT_NAME);
+        RemoveDirectoryA((folder(CSIDL_PROGRAMS) + "\\Other Game").c_str());
         delete_tree(SCRATCH);
+        RemoveDirectoryA("C:\\e2e");
         CoUninitialize();
     }
 
