@@ -1,7 +1,6 @@
 # The install flow end to end: the installer, the CD's set-up program, master
 # CDs and drives of chosen sizes (tests/install_machine.sh, as a fixture).
-target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
-add_dependencies(${name} patch_folder cdsetup)
+add_dependencies(${name} cdsetup)
 add_test(NAME install_machine_setup
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_machine.sh setup ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 add_test(NAME install_machine_cleanup

@@ -1,85 +1,127 @@
-// Shared fixture of the installer's end-to-end tests: a clean machine before
-// every case, the installer started as a user or the uninstall entry would
-// start it, and nothing left running afterwards.
+// The fixture of the installer's end-to-end tests: a clean machine with
+// sentinel files beside and above the game's folders before every case, the
+// installer started as a user or the uninstall entry would start it, its
+// screens read and its message boxes met as a user meets them, and nothing
+// left running. Every path of the machine that the cases need is named here
+// or in the driver.
 #ifndef SUPPORT_E2E_H
 #define SUPPORT_E2E_H
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <string>
+#include <shlobj.h>
+#include <shlwapi.h>
 
+#include <string>
+#include <vector>
+
+#include "directory_policy.h"
 #include "driver.h"
 #include "footprint.h"
 #include "resource.h"
+#include "support.h"
+
+// A case's own tree, taken whole before and after it.
+#define SCRATCH "C:\\e2e\\case"
+
+inline std::string folder(int csidl) { return FOOTPRINT_folder(csidl); }
+inline std::string quoted(const std::string& program) { return "\"" + program + "\""; }
+inline std::string uninstaller() { return folder(CSIDL_WINDOWS) + "\\" PRODUCT_NAME " remove.exe"; }
+inline std::string setup_default() { return FOOTPRINT_setup_default(); }
+inline std::string game_link() { return folder(CSIDL_DESKTOPDIRECTORY) + "\\" PRODUCT_GAME_LINK; }
+inline std::string start_menu() { return folder(CSIDL_PROGRAMS) + "\\" PRODUCT_NAME; }
 
 class InstallerCase : public ::testing::Test {
 protected:
-    DRIVER_PROCESS installer = {};
-    DRIVER_PROCESS other = {};  // a second copy, when a case starts one
+    PROCESS_INFORMATION installer = {};
     HWND panel = NULL;
+    // Beside and above the folders of a case and of the game, and where an
+    // empty Programs folder would put the game's Start-menu folder.
+    std::vector<std::string> sentinels = {
+        "C:\\e2e\\keep.txt",
+        SCRATCH "\\keep.txt",
+        SCRATCH "\\Tarnholm Old\\keep.txt",
+        "C:\\" PRODUCT_NAME "\\keep.txt",
+        folder(CSIDL_DESKTOPDIRECTORY) + "\\keep.lnk",
+        folder(CSIDL_PROGRAMS) + "\\keep.txt",
+        folder(CSIDL_PROGRAMS) + "\\Other Game\\Other Game.lnk",
+    };
 
-    // Installers that an aborted run left behind would hold the mutex.
-    static void kill_leftovers() {
-        DRIVER_kill_program("tarnholm_patch.exe");
-        DRIVER_kill_program("Tarnholm Vesk remove.exe");
-        DRIVER_kill_program("notepad.exe");
+    // Ends the installer and whatever it started, and waits for its end.
+    void stop() {
+        DRIVER_stop_all();
+        DRIVER_exit_code(&installer, DRIVER_TIMEOUT_MS);
     }
-
     void SetUp() override {
-        kill_leftovers();
+        CoInitialize(NULL);
         ASSERT_TRUE(FOOTPRINT_reset()) << "the previous case left traces that cannot be removed";
+        ASSERT_TRUE(delete_tree(SCRATCH));
+        for (const std::string& sentinel : sentinels) ASSERT_TRUE(write_file(sentinel, "keep"));
     }
-
     void TearDown() override {
-        DRIVER_stop(&installer);
-        DRIVER_stop(&other);
-        kill_leftovers();
-    }
-
-    // Starts the installer from directory (the patch folder by default) and
-    // waits for its panel.
-    void start(const char* arguments = NULL, const char* directory = DRIVER_PATCH_FOLDER) {
-        ASSERT_TRUE(DRIVER_start(DRIVER_INSTALLER, arguments, directory, &installer));
-        panel = DRIVER_wait_window(installer.information.dwProcessId, PRODUCT_WINDOW_TITLE,
-                                   DRIVER_TIMEOUT_MS);
-        ASSERT_NE(panel, (HWND)NULL) << "no panel";
-    }
-
-    // Waits until control id shows text: a screen has been set up.
-    void wait_for_text(int id, const char* text) {
-        char current[512] = "";
-        for (int tries = 0; tries < 200; tries++) {
-            DRIVER_control_text(panel, id, current, sizeof current);
-            if (strcmp(current, text) == 0) return;
-            Sleep(50);
+        stop();
+        for (const std::string& sentinel : sentinels) {
+            EXPECT_EQ(read_file(sentinel), "keep") << sentinel;
+            DeleteFileA(sentinel.c_str());
         }
-        FAIL() << "control " << id << " shows \"" << current << "\", not \"" << text << "\"";
+        // Only the folders made here: Wine remakes a removed Desktop folder as
+        // a link into the host's home.
+        RemoveDirectoryA("C:\\" PRODUCT_NAME);
+        RemoveDirectoryA((folder(CSIDL_PROGRAMS) + "\\Other Game").c_str());
+        delete_tree(SCRATCH);
+        RemoveDirectoryA("C:\\e2e");
+        CoUninitialize();
     }
 
-    std::string text_of(int id) {
-        char text[1024] = "";
-        DRIVER_control_text(panel, id, text, sizeof text);
-        return text;
+    // Starts command_line in directory and waits until its panel shows a screen.
+    void start_command(const std::string& command_line, const char* directory) {
+        stop();
+        CloseHandle(installer.hProcess);
+        installer = DRIVER_start(command_line, directory);
+        panel = DRIVER_wait_window(installer.dwProcessId, PRODUCT_WINDOW_TITLE, NULL,
+                                   DRIVER_TIMEOUT_MS);
+        ASSERT_TRUE(panel != NULL && DRIVER_settle(panel)) << "no panel from " << command_line;
+    }
+    void start(const std::string& arguments = "", const char* directory = DRIVER_PATCH_FOLDER) {
+        start_command(quoted(DRIVER_INSTALLER) + arguments, directory);
+    }
+    long exit_status(uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
+        return DRIVER_exit_code(&installer, timeout_ms);
+    }
+    int boxes() { return DRIVER_count_boxes(installer.dwProcessId); }
+
+    std::string text(int id) { return DRIVER_text(panel, id); }
+    // The panel's controls in the order Play, Install/Remove, Install Direct
+    // X, Read Help file, Exit Setup, path prompt, install directory, Ok,
+    // Cancel, working text, status line, progress bar; each 'E' shown and
+    // enabled, 'D' shown and disabled, '-' hidden and enabled, 'x' hidden
+    // and disabled (the control's own visibility, not its parent's).
+    std::string screen() {
+        std::string states;
+        for (int id :
+             {IDC_PLAY, IDC_INSTALL_REMOVE, IDC_DIRECTX, IDC_README, IDC_EXIT, IDC_PATH_PROMPT,
+              IDC_INSTALL_DIR, IDC_OK, IDC_CANCEL, IDC_WORKING_TEXT, IDC_STATUS, IDC_PROGRESS}) {
+            HWND control = GetDlgItem(panel, id);
+            states += "x-DE"[2 * ((GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0) +
+                             (IsWindowEnabled(control) != 0)];
+        }
+        return states;
     }
 
-    // Waits for a message box of the installer and returns its text and
-    // caption.
-    HWND message_box(std::string* text, std::string* caption) {
-        HWND box = DRIVER_wait_message_box(installer.information.dwProcessId, DRIVER_TIMEOUT_MS);
-        if (box == NULL) return NULL;
-        char buffer[1024] = "";
-        DRIVER_message_box_text(box, buffer, sizeof buffer);
-        *text = buffer;
-        DRIVER_window_title(box, buffer, sizeof buffer);
-        *caption = buffer;
+    // Waits for the installer's next message box and expects its text and
+    // caption; the box stays open.
+    HWND expect_box(const std::string& text, const std::string& caption,
+                    uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
+        HWND box = DRIVER_wait_box(installer.dwProcessId, timeout_ms);
+        EXPECT_EQ(DRIVER_text(box, DRIVER_BOX_TEXT) + " / " + DRIVER_text(box, 0),
+                  text + " / " + caption);
         return box;
     }
-
-    // Waits for the installer to end and returns its status (or -1).
-    long exit_status(uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
-        uint32_t code = 0;
-        if (!DRIVER_wait_exit(&installer, timeout_ms, &code)) return -1;
-        return (long)code;
+    // The same, answered with button.
+    void answer(const std::string& text, const std::string& caption, int button = IDOK,
+                uint32_t timeout_ms = DRIVER_TIMEOUT_MS) {
+        HWND box = expect_box(text, caption, timeout_ms);
+        ASSERT_TRUE(box != NULL && DRIVER_answer(box, button)) << text;
     }
 };
 

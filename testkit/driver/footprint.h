@@ -1,10 +1,13 @@
-// FOOTPRINT: what the installer leaves on a machine, for tests to set up,
-// read back and wipe between cases. Everything goes through the same 32-bit
-// registry view and shell folders the installer itself sees.
+// FOOTPRINT: what the installer leaves on the test machine, set up, read back
+// and wiped between cases, and the host's hands for what Wine cannot do
+// itself. Everything goes through the 32-bit registry view and the shell
+// folders that the installer sees.
 #ifndef FOOTPRINT_H
 #define FOOTPRINT_H
 
-#include <stdint.h>
+#include <stddef.h>
+
+#include <string>
 
 #include "product.h"
 
@@ -12,40 +15,34 @@
 // entry, the setup default directory, the Start-menu folder, the desktop
 // link and the copies in the Windows directory. False when something stayed.
 bool FOOTPRINT_reset(void);
-
-// Deletes a directory tree. Refuses (false) anything that is not at least
-// two levels below a drive root, so a wrong path cannot take a drive. A
-// symbolic link in the tree is removed as a link; what lies behind it stays.
+// Deletes a tree or a file. Refuses (false) a drive root and the folders
+// directly below one, in any spelling. A symbolic link in the tree is removed
+// as a link; what lies behind it stays. True when nothing is left.
 bool FOOTPRINT_delete_tree(const char* path);
-// Makes link a host symbolic link to target (both paths of the machine);
-// Wine lists a link to a directory with FILE_ATTRIBUTE_REPARSE_POINT. False
-// when it did not appear.
-bool FOOTPRINT_make_link(const char* target, const char* link);
-// Removes the symbolic link itself, never what it points to.
-bool FOOTPRINT_remove_link(const char* link);
-// Runs the host tool Y:\testkit\host\<tool> on the host's name of path, its
-// output going to a file in the current directory whose path is returned in
-// output (size bytes), and waits until that output is complete.
-bool FOOTPRINT_host_tool_output(const char* tool, const char* path, char* output, size_t size);
-// Creates every level of path.
+// Creates every level of the full path.
 bool FOOTPRINT_make_directories(const char* path);
 
-// Shell folder by CSIDL into path (MAX_PATH bytes).
-bool FOOTPRINT_folder(int csidl, char* path);
-// "<Program Files>\VKQ\Tarnholm Vesk", the set-up program's fixed target.
-bool FOOTPRINT_setup_default_directory(char* path);
-// The Windows directory.
-bool FOOTPRINT_windows_directory(char* path);
+// The host's name of a machine path ("" when it has none).
+std::string FOOTPRINT_host_path(const char* path);
+// Runs command in the host's shell; true once it has succeeded.
+bool FOOTPRINT_host(const std::string& command);
+// Makes link a host symbolic link to target, or removes the link itself,
+// never what it points to (both paths of the machine).
+bool FOOTPRINT_make_link(const char* target, const char* link);
+bool FOOTPRINT_remove_link(const char* link);
+// Runs the host's tool on the host's name of path, its output into the file
+// "host_tool_output.txt" of the current directory, whose full path goes to
+// output (size bytes).
+bool FOOTPRINT_host_tool_output(const char* tool, const char* path, char* output, size_t size);
 
-// Files.
-bool FOOTPRINT_write_file(const char* path, const char* contents);
-// Reads at most size - 1 bytes, terminated; false when the file cannot be read.
-bool FOOTPRINT_read_file(const char* path, char* contents, int size);
-bool FOOTPRINT_file_exists(const char* path);
-
-// HKEY_LOCAL_MACHINE, 32-bit view: string values and key existence.
+// A shell folder by CSIDL ("" when unknown), and the setup default
+// directory below the Program Files folder.
+std::string FOOTPRINT_folder(int csidl);
+std::string FOOTPRINT_setup_default(void);
+// HKEY_LOCAL_MACHINE: a string value ("<missing>" when there is none), and
+// whether a key exists.
+std::string FOOTPRINT_value(const char* key, const char* name);
 bool FOOTPRINT_set_value(const char* key, const char* name, const char* value);
-bool FOOTPRINT_get_value(const char* key, const char* name, char* value, int size);
 bool FOOTPRINT_key_exists(const char* key);
 
 #endif
