@@ -60,8 +60,8 @@ static void meddle(const char* shown) {
     if (name == "gone") DeleteFileA(shown);
 }
 
-// Lays out "directory\", "file=bytes" ("=!bytes" read-only, "=#N" N bytes
-// of a pattern) and "link@target" below work\, and files "X:\...=bytes".
+// Lays out "directory\", "file=bytes" ("=!bytes" read-only, "=#N" N bytes,
+// more than a copy chunk) and "link@target" below work\, and "X:\...=bytes".
 static void lay(const std::string& files) {
     std::istringstream words(files);
     for (std::string word; words >> word;) {
@@ -124,8 +124,7 @@ static std::vector<SCRIPT_RECORD> parse(std::string& records) {
     return script;
 }
 
-class Commands : public ::testing::Test {
-protected:
+struct Commands : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(MEMORY_initialise());  // as start-up does
         CoInitialize(NULL);

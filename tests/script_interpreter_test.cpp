@@ -40,8 +40,7 @@ static std::string held_bytes(void) {
     return from < 12 ? "no dump" : dump.substr(from, dump.find(' ', from) - from);
 }
 
-class Interpreter : public ::testing::Test {
-protected:
+struct Interpreter : ::testing::Test {
     void SetUp() override {
         for (SCRIPT_HANDLER& handler : script_handlers) handler = stand_in;
         ASSERT_TRUE(MEMORY_initialise());

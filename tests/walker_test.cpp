@@ -28,8 +28,7 @@ static void record(const char* path, int32_t kind) {
     if (entries.size() == abort_after) abort_walk();
 }
 
-class Walker : public ::testing::Test {
-protected:
+struct Walker : ::testing::Test {
     void SetUp() override {
         TearDown();
         for (const char* file : {"w\\a", "w\\b", "w\\s\\c", "w\\s\\t\\d", "behind\\c"})
