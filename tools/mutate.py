@@ -17,8 +17,10 @@ The working tree is never changed. Its files (git ls-files, with uncommitted
 changes and new files that git does not ignore) are copied into
 BUILD/mutate/src; that copy has its own build directory BUILD/mutate/build
 and test machine. A run checks that every mutant's text occurs exactly once
-in the product sources (foundation/, scripts/, installer/), builds the copy
-and runs the chosen mutants' tests once unmutated (a test that fails without
+in the product sources (foundation/, scripts/, installer/), builds the copy,
+finds each mutant's tests by the test programs that cover it (every case of
+a test program carries the program's name as its CTest label) and runs the
+chosen mutants' tests once unmutated (a test that fails without
 a mutant would kill every mutant). Then, one mutant at a time, it writes the
 mutated file, empties the tests' working directories and the CD drives (so
 that what a test left behind when the last mutant broke it stays out of the
@@ -111,14 +113,14 @@ def parse_list(path):
         if not line[0].isspace():
             current = None
             mutant = re.fullmatch(r"mutant\s+([a-z0-9]+(?:-[a-z0-9]+)*)", line)
-            test_set = re.fullmatch(r"tests\s+@([a-z0-9-]+)\s*=\s*(\S+)", line)
+            test_set = re.fullmatch(r"tests\s+@([a-z0-9-]+)\s*=\s*(\S.*)", line)
             if mutant:
                 current = Mutant(mutant[1], number, {})
                 mutants.append(current)
             elif test_set:
-                test_sets[test_set[1]] = test_set[2]
+                test_sets[test_set[1]] = test_set[2].split()
             else:
-                errors.append(f"{where}: expected 'mutant ID' or 'tests @NAME = REGEX'")
+                errors.append(f"{where}: expected 'mutant ID' or 'tests @NAME = PROGRAM ...'")
             continue
         field = re.fullmatch(r"\s+([a-z]+):(.*)", line)
         if current is None or field is None or field[1] not in FIELDS:
@@ -138,19 +140,29 @@ def parse_list(path):
     return mutants, test_sets, errors
 
 
-def test_pattern(mutant, test_sets):
-    """The mutant's tests as one regular expression, or None with an error."""
-    parts = []
+def test_selectors(mutant, test_sets):
+    """The mutant's tests as (program, case regex or None) pairs, or None with an error.
+
+    A word of its tests is @NAME (a set of the list), PROGRAM (every case of
+    that test program) or PROGRAM:REGEX (only the cases of PROGRAM whose name
+    the regular expression finds: for a mutant that must be kept away from
+    the program's other cases)."""
+    words = []
     for word in mutant.fields.get("tests", "").split():
         if word.startswith("@") and word[1:] not in test_sets:
             return None, f"{where(mutant)}: no test set {word}"
-        parts.append(test_sets[word[1:]] if word.startswith("@") else word)
-    pattern = "|".join(f"(?:{part})" for part in parts)
-    try:
-        re.compile(pattern)
-    except re.error as error:
-        return None, f"{where(mutant)}: tests: {error}"
-    return (pattern, None) if parts else (None, f"{where(mutant)}: no tests")
+        words += test_sets[word[1:]] if word.startswith("@") else [word]
+    selectors = []
+    for word in words:
+        program, _, pattern = word.partition(":")
+        if not re.fullmatch(r"[A-Za-z0-9_]+", program):
+            return None, f"{where(mutant)}: tests: '{word}' names no test program"
+        try:
+            re.compile(pattern)
+        except re.error as error:
+            return None, f"{where(mutant)}: tests: {word}: {error}"
+        selectors.append((program, pattern or None))
+    return (selectors, None) if selectors else (None, f"{where(mutant)}: no tests")
 
 
 # ---- Finding a mutant's text ----------------------------------------------------------
@@ -338,6 +350,31 @@ def property_values(test, name):
     return []
 
 
+def test_programs(test, build):
+    """The test programs a CTest test belongs to: its labels. A test that a
+    program's tests/NAME.cmake adds by hand carries none; it belongs to the
+    program whose working directory (BUILD/run/NAME) it runs in."""
+    labels = property_values(test, "LABELS")
+    if labels:
+        return set(labels)
+    directory = Path(next(iter(property_values(test, "WORKING_DIRECTORY")), "") or ".")
+    return {directory.name} if directory.parent == build / "run" else set()
+
+
+def select_tests(selectors, tests, runnable, build, mutant):
+    """The names of the runnable tests the selectors choose, and the errors:
+    a selector that chooses no test names a program or cases that are gone."""
+    chosen, errors = set(), []
+    for program, pattern in selectors:
+        found = {name for name in runnable if program in test_programs(tests[name], build)
+                 and (pattern is None or re.search(pattern, name))}
+        if not found:
+            word = program + (f":{pattern}" if pattern else "")
+            errors.append(f"{where(mutant)}: no test of {word}")
+        chosen |= found
+    return sorted(chosen), errors
+
+
 def build_targets(tests, names, build):
     """The test programs that the named tests and their fixtures run: the
     targets to build so that none of them runs from an older build."""
@@ -468,9 +505,9 @@ def main():
         fail("the list does not fit:\n  " + "\n  ".join(errors))
     names = worktree_files(root)
     errors = locate(mutants, root, names)
-    patterns = {}
+    selectors = {}
     for mutant in mutants:
-        patterns[mutant.id], error = test_pattern(mutant, test_sets)
+        selectors[mutant.id], error = test_selectors(mutant, test_sets)
         errors += [error] if error else []
     if errors:
         fail("the list does not fit the sources:\n  " + "\n  ".join(errors))
@@ -497,9 +534,8 @@ def main():
     # A disabled test (a helper case that another test starts) never runs.
     runnable = [name for name, test in tests.items() if True not in property_values(test, "DISABLED")]
     for mutant in mutants:
-        mutant.tests = sorted(name for name in runnable if re.search(patterns[mutant.id], name))
-        if not mutant.tests:
-            errors.append(f"{where(mutant)}: no test matches {mutant.fields['tests']}")
+        mutant.tests, missing = select_tests(selectors[mutant.id], tests, runnable, build, mutant)
+        errors += missing
     if errors:
         fail("the list does not fit the tests:\n  " + "\n  ".join(errors))
 
