@@ -237,21 +237,30 @@ TEST_F(Commands, Deleting) {
 TEST_F(Commands, NeverDeletesFromAnEmptyPathADriveRootOrASpecialFolder) {
     // Sentinels the patterns match: in the root of drive D: (the current
     // directory during the run, which an empty path reaches), in special
-    // folders and one above, and in the Windows directory, named in other
-    // spellings.
+    // folders and one above (-1: the 64-bit Program Files folder), and in the
+    // Windows directory, each named in another spelling.
     std::string files = "D:\\sentinel.txt=keep";
     std::string records =
         "7 Y <DST>, 8 <DST> *.*, 12 <DST> *.*, 12 <DST> sentinel.txt, 7 Y D:\\, "
         "7 Y D:, 8 D:\\\\ *.*, 12 \\ *.*, 12 D:\\ sentinel.txt, 7 Y <CSIDL_PERSONAL>, "
         "12 <CSIDL_PERSONAL> *.*";
-    for (int id : {CSIDL_MYMUSIC, CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS,
-                   CSIDL_WINDOWS}) {
-        char path[MAX_PATH];
-        ASSERT_TRUE(FOOTPRINT_folder(id, path));
-        if (id == CSIDL_COMMON_DOCUMENTS) *strrchr(path, '\\') = '\0';  // the folder above
+    const std::pair<int, const char*> folders[] = {{CSIDL_MYMUSIC, ", 8 %s\\. sentinel.txt"},
+                                                   {CSIDL_DESKTOPDIRECTORY, ", 7 Y %s\\"},
+                                                   {CSIDL_PERSONAL, ", 12 %s\\\\ sentinel.*"},
+                                                   {CSIDL_COMMON_DOCUMENTS, ", 12 %s sentinel.tx?"},
+                                                   {CSIDL_WINDOWS, ", 12 %s\\ *.txt"},
+                                                   {CSIDL_PROGRAM_FILES, ", 12 %s *.*"},
+                                                   {-1, ", 12 %s *.*"}};
+    for (auto [id, format] : folders) {
+        char path[MAX_PATH], record[2 * MAX_PATH];
+        ASSERT_TRUE(id < 0 ? snprintf(path, MAX_PATH, "%s", getenv("ProgramW6432")) > 0
+                           : FOOTPRINT_folder(id, path));
+        if (id == CSIDL_COMMON_DOCUMENTS) *strrchr(path, '\\') = '\0';           // the folder above
+        if (strchr(path, ' ') != NULL) GetShortPathNameA(path, path, MAX_PATH);  // 8.3, no blank
         files += " " + std::string(path) + "\\sentinel.txt=keep";
         if (id == CSIDL_WINDOWS) CharUpperA(path);
-        records += (id == CSIDL_MYMUSIC ? ", 8 " : ", 12 ") + std::string(path) + "\\. *.tx?";
+        snprintf(record, sizeof record, format, path);
+        records += record;
     }
     lay(files);
     char previous[MAX_PATH];
