@@ -68,6 +68,12 @@ static void lay(const std::string& files) {
         size_t mark = word.find_first_of("=@");
         std::string path = root + "\\" + word.substr(0, mark), bytes = word.substr(mark + 1);
         if (word[1] == ':') outside.push_back(path = word.substr(0, mark));
+        // Never beyond the test machine: Wine makes a shell folder that has
+        // gone anew as a link to the host's home.
+        DWORD folder = GetFileAttributesA(path.substr(0, path.rfind('\\')).c_str());
+        ASSERT_TRUE(word[1] != ':' ||
+                    (folder != INVALID_FILE_ATTRIBUTES && !(folder & FILE_ATTRIBUTE_REPARSE_POINT)))
+            << word << ": its folder is missing or a link out of the test machine";
         if (mark == std::string::npos) {
             EXPECT_TRUE(make_directories(path)) << word;
         } else if (word[mark] == '@') {
@@ -205,6 +211,8 @@ TEST_F(Commands, Deleting) {
                       data =
                           "dst\\data\\a.txt=a dst\\data\\b.dat=b dst\\data\\ro.txt=!r "
                           "dst\\data\\sub\\c.txt=c dst\\data\\sub\\d.dat=d dst\\data\\dir.txt\\";
+    std::string declines, asked;  // nine No's, one more than the table of kept trees holds
+    for (int i = 0; i < 9; i++) declines += "7 N <DST>\\x, ", asked += " ?dst\\x";
     check({
         data + " >> 12 <DST>\\data *.txt >> data\\ data\\b.dat=b data\\dir.txt\\ data\\sub\\ "
                "data\\sub\\c.txt=c data\\sub\\d.dat=d",
@@ -217,6 +225,8 @@ TEST_F(Commands, Deleting) {
         ">> 7 N <DST>\\data, 8 <DST>\\DATA\\ *.*, 12 <DST>\\data\\s *.*, 7 0 <DST>\\other, "
         "7 Y <DST> >> data\\ data\\a=a data\\s\\ data\\s\\b=b other\\ other\\o=o ?dst\\data "
         "?dst\\other ?dst",
+        // A No that the table cannot keep stops every later deletion.
+        "dst\\y\\f=f >> " + declines + "12 <DST>\\y *.* >> y\\ y\\f=f" + asked,
         // A file in use, one that goes away by itself, and a directory too
         // deep for the ANSI calls to list: tried twice each, counted once.
         "dst\\data\\busy=b dst\\data\\gone=g dst\\" + deep +
@@ -238,19 +248,20 @@ TEST_F(Commands, NeverDeletesFromAnEmptyPathADriveRootOrASpecialFolder) {
     // Sentinels the patterns match: in the root of drive D: (the current
     // directory during the run, which an empty path reaches), in special
     // folders and one above (-1: the 64-bit Program Files folder), and in the
-    // Windows directory, each named in another spelling.
+    // Windows directory, each named in another spelling. A tree removal that
+    // gets past the guard asks first, and is answered No.
     std::string files = "D:\\sentinel.txt=keep";
     std::string records =
-        "7 Y <DST>, 8 <DST> *.*, 12 <DST> *.*, 12 <DST> sentinel.txt, 7 Y D:\\, "
-        "7 Y D:, 8 D:\\\\ *.*, 12 \\ *.*, 12 D:\\ sentinel.txt, 7 Y <CSIDL_PERSONAL>, "
-        "12 <CSIDL_PERSONAL> *.*";
+        "7 N <DST>, 8 <DST> sentinel.*, 12 <DST> sentinel.*, 12 <DST> sentinel.txt, "
+        "7 N D:\\, 7 N D:, 8 D:\\\\ sentinel.*, 12 \\ sentinel.*, 12 D:\\ sentinel.txt, "
+        "7 N <CSIDL_PERSONAL>, 12 <CSIDL_PERSONAL> sentinel.*";
     const std::pair<int, const char*> folders[] = {{CSIDL_MYMUSIC, ", 8 %s\\. sentinel.txt"},
-                                                   {CSIDL_DESKTOPDIRECTORY, ", 7 Y %s\\"},
+                                                   {CSIDL_DESKTOPDIRECTORY, ", 7 N %s\\"},
                                                    {CSIDL_PERSONAL, ", 12 %s\\\\ sentinel.*"},
                                                    {CSIDL_COMMON_DOCUMENTS, ", 12 %s sentinel.tx?"},
-                                                   {CSIDL_WINDOWS, ", 12 %s\\ *.txt"},
-                                                   {CSIDL_PROGRAM_FILES, ", 12 %s *.*"},
-                                                   {-1, ", 12 %s *.*"}};
+                                                   {CSIDL_WINDOWS, ", 12 %s\\ sentinel.*"},
+                                                   {CSIDL_PROGRAM_FILES, ", 12 %s sentinel.*"},
+                                                   {-1, ", 12 %s sentinel.*"}};
     for (auto [id, format] : folders) {
         char path[MAX_PATH], record[2 * MAX_PATH];
         ASSERT_TRUE(id < 0 ? snprintf(path, MAX_PATH, "%s", getenv("ProgramW6432")) > 0
@@ -262,7 +273,7 @@ TEST_F(Commands, NeverDeletesFromAnEmptyPathADriveRootOrASpecialFolder) {
         snprintf(record, sizeof record, format, path);
         records += record;
     }
-    lay(files);
+    ASSERT_NO_FATAL_FAILURE(lay(files));
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     ASSERT_TRUE(SetCurrentDirectoryA("D:\\"));
@@ -273,9 +284,10 @@ TEST_F(Commands, NeverDeletesFromAnEmptyPathADriveRootOrASpecialFolder) {
 TEST_F(Commands, RemoveScriptRemovesTheGameAndKeepsWhatIsNotItsOwn) {
     char desktop[MAX_PATH];
     ASSERT_TRUE(FOOTPRINT_folder(CSIDL_DESKTOP, desktop));
-    lay("dst\\data\\a=a dst\\data\\s\\b=!b dst\\game.exe=MZ dst\\saves\\slot=1 menu\\game.lnk=l "
+    ASSERT_NO_FATAL_FAILURE(lay(
+        "dst\\data\\a=a dst\\data\\s\\b=!b dst\\game.exe=MZ dst\\saves\\slot=1 menu\\game.lnk=l "
         "menu\\s\\x=x " +
-        std::string(desktop) + "\\Other.lnk=l");
+        std::string(desktop) + "\\Other.lnk=l"));
     outside.push_back(desktop + std::string("\\Tarnholm Vesk.lnk"));
     ASSERT_TRUE(write_file(outside.back(), "l"));
     answers = "YY";
