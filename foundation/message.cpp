@@ -28,37 +28,10 @@ static MESSAGE_FILE* message_slots = NULL;
 static int32_t message_slot_count = 0;
 static uint8_t message_output_encrypt = 1;
 
-int32_t message_failing_allocation = -1;
-
-// ---------------------------------------------------------------------------
-// Heap requests, all through one door so that tests can make the Nth fail.
-
-static void* message_malloc(size_t size) {
-    QBUG_ENTER("message_malloc");
-    if (message_failing_allocation >= 0 && message_failing_allocation-- == 0) {
-        QBUG_LEAVE("message_malloc - refused");
-        return NULL;
-    }
-    void* block = malloc(size > 0 ? size : 1);
-    QBUG_LEAVE("message_malloc");
-    return block;
-}
-
-static void* message_realloc(void* block, size_t size) {
-    QBUG_ENTER("message_realloc");
-    if (message_failing_allocation >= 0 && message_failing_allocation-- == 0) {
-        QBUG_LEAVE("message_realloc - refused");
-        return NULL;
-    }
-    void* grown = realloc(block, size > 0 ? size : 1);
-    QBUG_LEAVE("message_realloc");
-    return grown;
-}
-
 static char* message_copy_string(const char* s) {
     QBUG_ENTER("message_copy_string");
     size_t length = strlen(s) + 1;
-    char* copy = (char*)message_malloc(length);
+    char* copy = (char*)malloc(length);
     if (copy != NULL) memcpy(copy, s, length);
     QBUG_LEAVE("message_copy_string");
     return copy;
@@ -79,7 +52,10 @@ bool MESSAGE_initialise(int32_t slots) {
         QBUG_LEAVE("MESSAGE_initialise - refused");
         return false;
     }
-    MESSAGE_FILE* table = (MESSAGE_FILE*)message_malloc(sizeof(MESSAGE_FILE) * (size_t)slots);
+    // A table of no slots still takes a block: a non-null table is what
+    // marks the module initialised, and malloc(0) may give null.
+    MESSAGE_FILE* table =
+        (MESSAGE_FILE*)malloc(sizeof(MESSAGE_FILE) * (size_t)(slots > 0 ? slots : 1));
     if (table == NULL) {
         QBUG_LEAVE("MESSAGE_initialise - malloc failed");
         return false;
@@ -179,7 +155,7 @@ static void message_index_resize(MESSAGE_FILE* slot, int32_t expected) {
     }
     uint32_t size = 16;
     while (size < (uint32_t)expected * 4u) size *= 2;
-    int32_t* index = (int32_t*)message_malloc(size * sizeof(int32_t));
+    int32_t* index = (int32_t*)malloc(size * sizeof(int32_t));
     if (index == NULL) {
         QBUG_TRACE("message_index_resize: no memory for %u places", (unsigned)size);
         QBUG_LEAVE("message_index_resize - malloc failed");
@@ -263,8 +239,8 @@ MESSAGE_ENTRY* message_get_new_message_str(int32_t handle) {
             return NULL;
         }
         int32_t capacity = slot->capacity + 5;
-        MESSAGE_ENTRY* grown = (MESSAGE_ENTRY*)message_realloc(
-            slot->entries, sizeof(MESSAGE_ENTRY) * (size_t)capacity);
+        MESSAGE_ENTRY* grown =
+            (MESSAGE_ENTRY*)realloc(slot->entries, sizeof(MESSAGE_ENTRY) * (size_t)capacity);
         if (grown == NULL) {
             QBUG_TRACE("message_get_new_message_str: realloc of %d entries failed", (int)capacity);
             QBUG_LEAVE("message_get_new_message_str - realloc failed");
@@ -315,7 +291,7 @@ static int message_insert(int32_t handle, const char* id, const uint16_t* text) 
             return MESSAGE_REFUSED;
         }
         id_stored = message_copy_string(id);
-        text_stored = (uint16_t*)message_malloc(sizeof(uint16_t) * (size_t)length);
+        text_stored = (uint16_t*)malloc(sizeof(uint16_t) * (size_t)length);
         if (id_stored == NULL || text_stored == NULL) {
             free(id_stored);
             free(text_stored);
@@ -462,7 +438,7 @@ char* MESSAGE_unicode_to_ascii(const uint16_t* s) {
         QBUG_LEAVE("MESSAGE_unicode_to_ascii - no string");
         return NULL;
     }
-    char* ascii = (char*)message_malloc((size_t)length);
+    char* ascii = (char*)malloc((size_t)length);
     if (ascii == NULL) {
         QBUG_LEAVE("MESSAGE_unicode_to_ascii - malloc failed");
         return NULL;
@@ -484,7 +460,7 @@ uint16_t* MESSAGE_ascii_to_unicode(const char* s) {
         QBUG_LEAVE("MESSAGE_ascii_to_unicode - too long");
         return NULL;
     }
-    uint16_t* text = (uint16_t*)message_malloc(sizeof(uint16_t) * (length + 2));
+    uint16_t* text = (uint16_t*)malloc(sizeof(uint16_t) * (length + 2));
     if (text == NULL) {
         QBUG_LEAVE("MESSAGE_ascii_to_unicode - malloc failed");
         return NULL;
@@ -516,9 +492,8 @@ int32_t message_read_message_file(int32_t handle, const char* file_name) {
     // Whole units only; one more unit holds a 0, so that every string cut out
     // of the text ends inside the buffer whatever the file holds.
     size_t units = (size_t)status.st_size / 2;
-    uint16_t* data = units < (size_t)INT32_MAX
-                         ? (uint16_t*)message_malloc(sizeof(uint16_t) * (units + 1))
-                         : NULL;
+    uint16_t* data =
+        units < (size_t)INT32_MAX ? (uint16_t*)malloc(sizeof(uint16_t) * (units + 1)) : NULL;
     if (data == NULL) {
         qfile_fclose(stream, QBUG_FILE, __LINE__);
         QBUG_TRACE("malloc crash: stat_size = %d", (int)status.st_size);
@@ -737,10 +712,9 @@ int32_t MESSAGE_allocate_message_file(const char* file_name, uint8_t mode, MESSA
     slot->count = 0;
     slot->capacity = 0;
     if (m >= 1) {
-        MESSAGE_ENTRY* entries =
-            (size_t)m <= SIZE_MAX / sizeof(MESSAGE_ENTRY)
-                ? (MESSAGE_ENTRY*)message_malloc(sizeof(MESSAGE_ENTRY) * (size_t)m)
-                : NULL;
+        MESSAGE_ENTRY* entries = (size_t)m <= SIZE_MAX / sizeof(MESSAGE_ENTRY)
+                                     ? (MESSAGE_ENTRY*)malloc(sizeof(MESSAGE_ENTRY) * (size_t)m)
+                                     : NULL;
         if (entries == NULL) {
             QBUG_TRACE("MESSAGE_allocate_message_file: no memory for %d messages of %s", (int)m,
                        name);
@@ -838,7 +812,7 @@ void MESSAGE_set_message(int32_t handle, const char* id, const uint16_t* text) {
         QBUG_LEAVE("MESSAGE_set_message - no entry or no text");
         return;
     }
-    uint16_t* copy = (uint16_t*)message_malloc(sizeof(uint16_t) * (size_t)length);
+    uint16_t* copy = (uint16_t*)malloc(sizeof(uint16_t) * (size_t)length);
     if (copy == NULL) {
         QBUG_TRACE("MESSAGE_set_message: no memory for the text of '%s'", id);
         QBUG_LEAVE("MESSAGE_set_message - malloc failed");
@@ -916,7 +890,7 @@ void MESSAGE_write_message_file(int32_t handle, const char* file_name) {
                  (uint64_t)message_written_text_units(entry->text) + 4;
     }
     uint16_t* units = total <= (uint64_t)(INT32_MAX / 2)
-                          ? (uint16_t*)message_malloc(sizeof(uint16_t) * (size_t)total)
+                          ? (uint16_t*)malloc(sizeof(uint16_t) * (size_t)total)
                           : NULL;
     if (units == NULL) {
         QBUG_TRACE("MESSAGE_write_message_file: no memory for %s", file_name);

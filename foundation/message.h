@@ -151,8 +151,4 @@ void message_convert_marked_ids(uint16_t* id);
 void message_decrypt_xor(int32_t handle, uint16_t* units, int32_t n);
 void message_encrypt_xor(int32_t handle, uint16_t* units, int32_t n);
 
-// Test hook: when >= 0, the module's heap request that many requests from now
-// fails (0: the next one); -1 (the default) lets every request through.
-extern int32_t message_failing_allocation;
-
 #endif

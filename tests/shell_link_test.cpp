@@ -1,134 +1,83 @@
-// Shell links of WINUTILS, read back through the shell's own link object.
-// The link of LinkForOutsideReader is also checked from outside the test
-// machine with lnkinfo (shell_link.cmake).
-#include "script_fixture.h"
+// Shell links and Start-menu folders of WINUTILS. Links are read back through
+// the shell's link object and, from outside the machine, by lnkinfo. Every
+// library call must leave the call stack as it found it.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlwapi.h>
+#include <string.h>
+#include <algorithm>
+
 #include "WINUTILS.h"
+#include "support.h"
 
-class ShellLink : public ::testing::Test {
-protected:
-    std::string root;
-    void SetUp() override {
-        ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-        root = full_path("links");
-        remove_all(root);
-        make_directory(root);
-        write_file(root + "\\game.exe", "MZ");
-    }
-    void TearDown() override {
-        remove_all(root);
-        CoUninitialize();
-    }
-};
+using namespace std::string_literals;
 
-TEST_F(ShellLink, SavesTargetWorkingDirectoryDescriptionAndArguments) {
-    struct Case {
-        const char* name;
-        const char* arguments;
-        const char* expected_arguments;
-    };
-    for (const Case test : {Case{"with.lnk", "-window -level 3", "-window -level 3"},
-                            Case{"without.lnk", NULL, ""}}) {
-        SCOPED_TRACE(test.name);
-        std::string file = root + "\\" + test.name;
-        EXPECT_TRUE(WINUTILS_create_file_link((root + "\\game.exe").c_str(), file.c_str(),
-                                              "Play the game", root.c_str(), test.arguments));
-        LinkFields link = read_link(file);
-        ASSERT_TRUE(link.loaded);
-        EXPECT_EQ(link.path, root + "\\game.exe");
-        EXPECT_EQ(link.working_directory, root);
-        EXPECT_EQ(link.description, "Play the game");
-        EXPECT_EQ(link.arguments, test.expected_arguments);
-    }
-}
-
-TEST_F(ShellLink, ALinkThatCannotBeSavedIsAFailure) {
-    std::string missing = root + "\\missing\\game.lnk";
-    EXPECT_FALSE(WINUTILS_create_file_link((root + "\\game.exe").c_str(), missing.c_str(), "d",
+// A link is saved with every field, or not at all and false: without COM, in
+// a missing directory, under a path over 259 characters. Nothing else is
+// written (the links, game.exe and the deep directory).
+TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
+    const std::string root = full_path("links"), game = root + "\\game.exe";
+    ASSERT_TRUE(delete_tree(root));
+    ASSERT_TRUE(write_file(game, "MZ"));
+    callstack_begin("links.develop.dbg", 0);
+    EXPECT_FALSE(WINUTILS_create_file_link(game.c_str(), (root + "\\x.lnk").c_str(), "Play",
                                            root.c_str(), NULL));
-    EXPECT_FALSE(file_exists(missing));
-    EXPECT_FALSE(directory_exists(root + "\\missing"));
-
-    // 259 characters are the most a link path may have.
-    std::string directory = root + "\\" + std::string(200 - root.size(), 'd');
-    make_directory(directory);
-    std::string longest = directory + "\\" + std::string(259 - directory.size() - 5, 'l') + ".lnk";
-    std::string too_long = directory + "\\" + std::string(260 - directory.size() - 5, 'l') + ".lnk";
-    ASSERT_EQ(longest.size(), 259u);
-    EXPECT_TRUE(WINUTILS_create_file_link((root + "\\game.exe").c_str(), longest.c_str(), "d",
-                                          root.c_str(), NULL));
-    EXPECT_TRUE(read_link(longest).loaded);
-    EXPECT_FALSE(WINUTILS_create_file_link((root + "\\game.exe").c_str(), too_long.c_str(), "d",
-                                           root.c_str(), NULL));
-    EXPECT_EQ(list_directory(directory).size(), 1u);
-}
-
-TEST_F(ShellLink, NeedsCom) {
-    CoUninitialize();
-    EXPECT_FALSE(WINUTILS_create_file_link((root + "\\game.exe").c_str(),
-                                           (root + "\\x.lnk").c_str(), "d", root.c_str(), NULL));
-    EXPECT_FALSE(file_exists(root + "\\x.lnk"));
     CoInitialize(NULL);
-}
-
-// Leaves "outside\Tarnholm Vesk.lnk" in the working directory for lnkinfo.
-TEST(ShellLinkOutside, LinkForOutsideReader) {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-    std::string directory = full_path("outside");
-    remove_all(directory);
-    make_directory(directory);
-    write_file(directory + "\\tnh2main.exe", "MZ");
-    EXPECT_TRUE(WINUTILS_create_file_link((directory + "\\tnh2main.exe").c_str(),
-                                          (directory + "\\Tarnholm Vesk.lnk").c_str(),
-                                          "file shortcut", directory.c_str(), "-remove"));
-    EXPECT_TRUE(file_exists(directory + "\\Tarnholm Vesk.lnk"));
-    CoUninitialize();
-}
-
-// ---- Start-menu folders ----------------------------------------------------------
-
-#define SHELL_FOLDERS "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
-
-static std::string programs_folder(void) {
-    char path[MAX_PATH] = "";
-    DWORD size = sizeof path;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryValueExA(key, "Programs", NULL, NULL, (BYTE*)path, &size);
-        RegCloseKey(key);
+    const std::string deep = root + "\\" + std::string(200 - root.size(), 'd');
+    auto in_deep = [&](size_t length) { return deep + "\\" + std::string(length, 'l') + ".lnk"; };
+    ASSERT_TRUE(make_directories(deep));
+    // clang-format off
+    const struct { std::string file; const char* arguments; bool saved; } rows[] = {
+        {root + "\\with.lnk", "-window -level 3", true}, {root + "\\without.lnk", NULL, true},
+        {in_deep(254 - deep.size()), NULL, true},  // 259 characters
+        {in_deep(255 - deep.size()), NULL, false}, {root + "\\missing\\game.lnk", NULL, false},
+    };
+    // clang-format on
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        EXPECT_EQ(WINUTILS_create_file_link(game.c_str(), row.file.c_str(), "Play", root.c_str(),
+                                            row.arguments),
+                  row.saved);
+        LinkFields link;
+        ASSERT_EQ(read_link(row.file, &link), row.saved);
+        if (!row.saved) continue;
+        EXPECT_EQ(
+            link.target + "|" + link.arguments + "|" + link.directory + "|" + link.description,
+            game + "|" + (row.arguments ? row.arguments : "") + "|" + root + "|Play");
     }
-    return path;
+    // lnkinfo's lines, without blanks.
+    std::string info = lnkinfo(rows[0].file);
+    info.erase(
+        std::remove_if(info.begin(), info.end(), [](char c) { return c == ' ' || c == '\t'; }),
+        info.end());
+    for (std::string field : {"Localpath:" + game, "Description:Play"s, "Workingdirectory:" + root,
+                              "Commandlinearguments:-window-level3"s})
+        EXPECT_NE(info.find("\n" + field + "\n"), std::string::npos) << field << "\n" << info;
+    EXPECT_EQ(tree(root).size(), 5u) << testing::PrintToString(tree(root));
+    EXPECT_EQ(callstack_end(), "");
 }
 
-TEST(StartMenuFolder, CreatedUnderTheProgramsFolder) {
-    std::string programs = programs_folder();
-    ASSERT_TRUE(directory_exists(programs)) << programs;
-    std::string folder = programs + "\\Tarnholm Test Folder";
-    remove_all(folder);
+// A folder below the user's Programs folder, one level: made once, true
+// again when it exists or its parent is missing; a name that does not fit is
+// refused, and so is everything without the Programs value.
+TEST(StartMenuFolder, MadeOnceBelowProgramsOrRefused) {
+    char programs[WINUTILS_REGISTRY_TEXT_SIZE];
+    ASSERT_TRUE(WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", programs));
+    const std::string folder = programs + "\\Tarnholm Test Folder"s;
+    ASSERT_TRUE(delete_tree(folder));
+    callstack_begin("folders.develop.dbg", 0);
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
-    EXPECT_TRUE(directory_exists(folder));
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
-    EXPECT_TRUE(directory_exists(folder));
-    // One level only: a missing parent still gives true, nothing is made.
+    EXPECT_TRUE(is_directory(folder));
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Missing\\Inner"));
-    EXPECT_FALSE(directory_exists(programs + "\\Tarnholm Missing"));
-    // A name that does not fit beside the folder is refused, not cut.
-    std::string long_name(800, 'n');
-    EXPECT_FALSE(WINUTILS_create_start_menu_folder(long_name.c_str()));
-    remove_all(folder);
-}
-
-TEST(StartMenuFolder, FailsWithoutTheProgramsValue) {
-    std::string programs = programs_folder();
-    ASSERT_FALSE(programs.empty());
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS, 0, KEY_ALL_ACCESS, &key),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegDeleteValueA(key, "Programs"), ERROR_SUCCESS);
-    bool created = WINUTILS_create_start_menu_folder("Tarnholm Test Folder");
-    RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE*)programs.c_str(),
-                   (DWORD)programs.size() + 1);
-    RegCloseKey(key);
-    EXPECT_FALSE(created);
-    EXPECT_FALSE(directory_exists(programs + "\\Tarnholm Test Folder"));
-    EXPECT_EQ(programs_folder(), programs);
+    EXPECT_FALSE(exists(programs + "\\Tarnholm Missing"s));
+    EXPECT_FALSE(WINUTILS_create_start_menu_folder(std::string(800, 'n').c_str()));
+    ASSERT_TRUE(delete_tree(folder));
+    SHDeleteValueA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, "Programs");
+    bool made = WINUTILS_create_start_menu_folder("Tarnholm Test Folder");
+    SHSetValueA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, "Programs", REG_SZ, programs,
+                strlen(programs) + 1);
+    EXPECT_FALSE(made);
+    EXPECT_FALSE(exists(folder));
+    EXPECT_EQ(callstack_end(), "");
 }

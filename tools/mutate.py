@@ -432,12 +432,31 @@ def empty_directory(directory):
             entry.unlink()
 
 
-def reset_test_directories(build):
+def remove_dangling_links(build):
+    """Removes the symbolic links on the machine's drive C: whose target is
+    gone, and returns them. The tests make links on the host side; when a
+    mutant deletes what one points to, Wine lists the link no more, so no
+    test can remove it, and the tree that holds it can never be removed
+    again: every later run of a test that removes that tree would fail."""
+    removed = []
+    for directory, subdirectories, files in os.walk(build / "machine" / "prefix" / "drive_c"):
+        for name in subdirectories + files:
+            path = Path(directory) / name
+            if path.is_symlink() and not path.exists():
+                path.unlink()
+                removed.append(path)
+    return removed
+
+
+def reset_test_directories(build, log=None):
     """Empties the tests' working directories and the machine's CD drives, as
-    a fresh build has them: what a test left behind when a mutant made it
-    fail half-way must not fail the next mutant's run of it."""
+    a fresh build has them, and removes the links on drive C: that lead
+    nowhere: what a test left behind when a mutant made it fail half-way
+    must not fail the next mutant's run of it. Links removed are named in log."""
     for directory in [*sorted((build / "run").glob("*")), build / "machine" / "cd-d", build / "machine" / "cd-e"]:
         empty_directory(directory)
+    for link in remove_dangling_links(build):
+        print(f"$ removed the link {link}, whose target is gone", file=log or sys.stdout, flush=True)
 
 
 def windows_files(build):
@@ -606,9 +625,9 @@ def run_mutant(mutant, copy, build, tests, logs, options, test_seconds):
     status = None
     try:
         write_source(path, mutated(original, mutant))
-        # Cleared before the build, which makes again what the tests need there.
-        reset_test_directories(build)
         with open(log_path, "w") as log:
+            # Cleared before the build, which makes again what the tests need there.
+            reset_test_directories(build, log)
             targets = build_targets(tests, mutant.tests, build) + mutant.fields.get("build", "").split()
             print(f"$ build {' '.join(targets) or 'everything'}", file=log, flush=True)
             built = run(["cmake", "--build", str(build)] + (["--target", *targets] if targets else []),

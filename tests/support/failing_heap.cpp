@@ -1,6 +1,7 @@
 #include "failing_heap.h"
 
 #include <stddef.h>
+#include <string.h>
 
 extern "C" {
 void* __real_malloc(size_t size);
@@ -62,4 +63,13 @@ extern "C" void __wrap_free(void* block) {
         failing_heap_outstanding--;
     }
     __real_free(block);
+}
+
+// The compiler may turn malloc followed by zeroing into calloc, so programs
+// linked with -Wl,--wrap=calloc as well have theirs pass through here too.
+extern "C" void* __wrap_calloc(size_t count, size_t size) {
+    if (size != 0 && count > (size_t)-1 / size) return NULL;
+    void* block = __wrap_malloc(count * size);
+    if (block != NULL) memset(block, 0, count * size);
+    return block;
 }

@@ -1,8 +1,10 @@
 // A heap that fails on request, for the out-of-memory paths of the library.
 // Only for test programs linked with
 //   -Wl,--wrap=malloc -Wl,--wrap=realloc -Wl,--wrap=free
-// (tests/<name>.cmake says so); every malloc and realloc of the program then
-// passes through here, the library's and the test's alike.
+// and, where the compiler has turned malloc and zeroing into calloc,
+// -Wl,--wrap=calloc (tests/<name>.cmake says so); every malloc, realloc (and
+// calloc) of the program then passes through here, the library's and the
+// test's alike.
 #ifndef FAILING_HEAP_H
 #define FAILING_HEAP_H
 

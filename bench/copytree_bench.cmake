@@ -1,4 +1,0 @@
-# The scripts, with the installer as their host. The scripts come first:
-# nothing of the benchmark's own refers to the installer, so the linker
-# takes the host from it only after the scripts have asked for it.
-target_link_libraries(${name} PRIVATE scripts installer installer_resources)
