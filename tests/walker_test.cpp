@@ -70,11 +70,3 @@ TEST(Walker, MatchingEntriesFirstThenEachSubdirectoryLinksNeverEntered) {
         EXPECT_TRUE(*expected != '\0' || reports == "..") << reports;
     }
 }
-
-TEST(Walker, ListsWhatTheAnsiCallsReach) {
-    // "directory\*.*" must fit the ANSI calls: 259 characters on Windows,
-    // 260 under Wine; the walker's own paths hold 1023.
-    for (auto [length, listed] :
-         {std::pair(1, true), std::pair(255, true), std::pair(257, false), std::pair(1020, false)})
-        EXPECT_EQ(walk_can_list(std::string(length, 'd').c_str()), listed) << length;
-}
