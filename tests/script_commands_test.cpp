@@ -248,9 +248,9 @@ TEST_F(Commands, NeverDeletesFromAnEmptyPathADriveRootOrASpecialFolder) {
     // install-directory policy's own business.
     std::string files = "D:\\sentinel.txt=keep";
     for (int id : {CSIDL_PERSONAL, CSIDL_SYSTEM, CSIDL_WINDOWS}) {
-        char path[MAX_PATH];
-        ASSERT_TRUE(FOOTPRINT_folder(id, path));
-        files += " " + std::string(path) + "\\sentinel.txt=keep";
+        const std::string path = FOOTPRINT_folder(id);
+        ASSERT_FALSE(path.empty());
+        files += " " + path + "\\sentinel.txt=keep";
     }
     ASSERT_NO_FATAL_FAILURE(lay(files));
     EXPECT_EQ(

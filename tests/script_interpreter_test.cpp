@@ -94,14 +94,14 @@ TEST(Interpreter, HandlerResultsRecordCodesAndProgress) {
 
 TEST(Interpreter, ExpandsPathTokensAndNeverCutsAPath) {
     ASSERT_TRUE(started);
-    char system[MAX_PATH], desktop[MAX_PATH], program_files[MAX_PATH], appdata[MAX_PATH];
-    ASSERT_TRUE(FOOTPRINT_folder(CSIDL_SYSTEM, system) &&
-                FOOTPRINT_folder(CSIDL_DESKTOP, desktop) &&
-                FOOTPRINT_folder(CSIDL_PROGRAM_FILES, program_files) &&
-                FOOTPRINT_folder(CSIDL_COMMON_APPDATA, appdata));
+    const std::string system = FOOTPRINT_folder(CSIDL_SYSTEM),
+                      desktop = FOOTPRINT_folder(CSIDL_DESKTOP),
+                      program_files = FOOTPRINT_folder(CSIDL_PROGRAM_FILES),
+                      appdata = FOOTPRINT_folder(CSIDL_COMMON_APPDATA);
+    ASSERT_FALSE(system.empty() || desktop.empty() || program_files.empty() || appdata.empty());
     // Over 511 characters with a token that its shorter value brings to 511.
-    const std::string lead(511 - strlen(appdata), 'w'), x(511, 'x'), y(505, 'y'), z(506, 'z');
-    ASSERT_LT(strlen(appdata), strlen("<CSIDL_COMMON_APPDATA>"));
+    const std::string lead(511 - appdata.size(), 'w'), x(511, 'x'), y(505, 'y'), z(506, 'z');
+    ASSERT_LT(appdata.size(), strlen("<CSIDL_COMMON_APPDATA>"));
     const std::pair<std::string, std::string> rows[] = {
         {"<DST>|<SRC>|<STARTMENU>|<WINSYSTEM>|<CSIDL_DESKTOP>|<CSIDL_PROGRAM_FILES>\\VKQ",
          std::string("C:\\dst|D:\\src|C:\\menu|") + system + "|" + desktop + "|" + program_files +
