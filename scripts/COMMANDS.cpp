@@ -84,12 +84,11 @@ static void fail_copy(uint32_t id, const char* format, const char* path) {
 }
 
 // Makes a read-only, hidden or system file plain (attributes as read
-// before); other files are left as they are.
-static void make_plain(const char* path, DWORD attributes) {
+// before); other files are left as they are. True when it was made plain.
+static bool make_plain(const char* path, DWORD attributes) {
     const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & blocking)) {
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    }
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & blocking) &&
+           SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
 }
 
 static const char* last_component(const char* path) {
@@ -155,16 +154,13 @@ static void copy_file_callback(const char* path, int32_t kind) {
         fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
         return;
     }
-    // One look at the source gives its size and attributes. Read-only (and
-    // hidden or system) files are made plain first, so that the target can
-    // be overwritten; plain files are left alone, which saves two opens of
-    // every file.
-    WIN32_FILE_ATTRIBUTE_DATA status;
-    bool have_size = GetFileAttributesExA(path, GetFileExInfoStandard, &status) != FALSE &&
-                     !(status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    make_plain(target, GetFileAttributesA(target));
+    // The listing gave the source's size and attributes. A read-only (or
+    // hidden or system) source is made plain first; plain files are left
+    // alone, which saves two opens of every file.
+    const WALK_ENTRY* listed = walk_entry();
+    bool have_size = listed != NULL && !(listed->attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (have_size) {
-        make_plain(path, status.dwFileAttributes);
+        make_plain(path, listed->attributes);
     }
     update_status(target);
 
@@ -173,7 +169,14 @@ static void copy_file_callback(const char* path, int32_t kind) {
         fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
         return;
     }
+    // A target that was there already read-only (or hidden or system) is
+    // made plain, and opened again when that is what kept it closed. It is
+    // looked at once the open has made it: an existing name is found at
+    // once, whereas the search for a missing one reads its whole directory.
     FILE* destination = fopen(target, "wb");
+    if (make_plain(target, GetFileAttributesA(target)) && destination == NULL) {
+        destination = fopen(target, "wb");
+    }
     if (destination == NULL) {
         fclose(source);
         fail_copy(TEXT_OPEN_FAILED, "%s %s", target);
@@ -183,7 +186,7 @@ static void copy_file_callback(const char* path, int32_t kind) {
     setvbuf(source, NULL, _IONBF, 0);
     setvbuf(destination, NULL, _IONBF, 0);
 
-    long long size = ((long long)status.nFileSizeHigh << 32) | status.nFileSizeLow;
+    long long size = (long long)listed->size;
     if (size > 0 && copy_buffer == NULL) {
         fail_copy(TEXT_WRITE_FAILED, "%s, %s\n", target);
     } else {
@@ -499,16 +502,18 @@ static bool is_link(const char* directory) {
 
 // Deletes every reported file (read-only ones too) that the user did not
 // keep, and counts directories. A file that stays is counted as a failed
-// deletion; one that went away by itself is not. Only files whose attributes
-// would block the deletion are made plain first: a look at the attributes
-// costs far less than setting them.
+// deletion; one that went away by itself is not. Only files whose attributes,
+// as listed, would block the deletion are made plain first: setting
+// attributes costs two requests of every file.
 static void delete_callback(const char* path, int32_t kind) {
     if (path == NULL || path[0] == '\0' || kind == WALK_TICK || kept_by_user(path)) {
         return;
     }
+    const WALK_ENTRY* listed = walk_entry();
+    DWORD attributes = listed != NULL ? listed->attributes : GetFileAttributesA(path);
     if (kind == WALK_FILE) {
         update_status(path);
-        make_plain(path, GetFileAttributesA(path));  // read-only files go too
+        make_plain(path, attributes);  // read-only files go too
         if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
             note_failed_deletion(path);
         }
@@ -519,7 +524,6 @@ static void delete_callback(const char* path, int32_t kind) {
             note_failed_deletion(path);
         }
     } else if (kind == WALK_LINK) {
-        DWORD attributes = GetFileAttributesA(path);
         bool directory =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (delete_removes_directories || !directory) {
