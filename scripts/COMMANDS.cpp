@@ -48,9 +48,10 @@ static char* copy_destination;
 // or NULL when it could not be had.
 static char* copy_buffer;
 
-// CMD_REMOVE_TREE: directories counted by the first pass, and the list of
-// them collected by the second.
-static int32_t directory_count;
+// CMD_REMOVE_TREE: the directories its walk met, in the order reported
+// (parents before their children), removed after the walk from the last
+// back; the list grows as the walk goes.
+#define DIRECTORY_LIST_FIRST 16
 static char (*directory_list)[SCRIPT_PATH_SIZE];
 static int32_t directory_list_count;
 static int32_t directory_list_capacity;
@@ -500,11 +501,33 @@ static bool is_link(const char* directory) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Adds directory to the list of the tree removal, as far as there is room:
+// the list doubles when full, and a directory it cannot take is left out.
+static void collect_directory(const char* path) {
+    size_t length = strlen(path);
+    if (length >= SCRIPT_PATH_SIZE) {
+        return;
+    }
+    if (directory_list_count == directory_list_capacity) {
+        int32_t capacity =
+            directory_list_capacity > 0 ? directory_list_capacity * 2 : DIRECTORY_LIST_FIRST;
+        char(*grown)[SCRIPT_PATH_SIZE] =
+            (char(*)[SCRIPT_PATH_SIZE])realloc(directory_list, (size_t)capacity * SCRIPT_PATH_SIZE);
+        if (grown == NULL) {
+            return;
+        }
+        directory_list = grown;
+        directory_list_capacity = capacity;
+    }
+    memcpy(directory_list[directory_list_count], path, length + 1);
+    directory_list_count++;
+}
+
 // Deletes every reported file (read-only ones too) that the user did not
-// keep, and counts directories. A file that stays is counted as a failed
-// deletion; one that went away by itself is not. Only files whose attributes,
-// as listed, would block the deletion are made plain first: setting
-// attributes costs two requests of every file.
+// keep; a tree removal also lists its directories. A file that stays is
+// counted as a failed deletion; one that went away by itself is not. Only
+// files whose attributes, as listed, would block the deletion are made plain
+// first: setting attributes costs two requests of every file.
 static void delete_callback(const char* path, int32_t kind) {
     if (path == NULL || path[0] == '\0' || kind == WALK_TICK || kept_by_user(path)) {
         return;
@@ -518,7 +541,9 @@ static void delete_callback(const char* path, int32_t kind) {
             note_failed_deletion(path);
         }
     } else if (kind == WALK_DIRECTORY) {
-        directory_count++;
+        if (delete_removes_directories) {
+            collect_directory(path);
+        }
         // The walk enters it but finds nothing: what it holds stays.
         if (delete_descends && !walk_can_list(path)) {
             note_failed_deletion(path);
@@ -532,24 +557,8 @@ static void delete_callback(const char* path, int32_t kind) {
     }
 }
 
-// Collects reported directories into the list, as far as it has room; a
-// directory the user kept is left out.
-static void collect_directory_callback(const char* path, int32_t kind) {
-    if (kind != WALK_DIRECTORY || path == NULL || directory_list_count >= directory_list_capacity ||
-        kept_by_user(path)) {
-        return;
-    }
-    size_t length = strlen(path);
-    if (length >= SCRIPT_PATH_SIZE) {
-        return;
-    }
-    memcpy(directory_list[directory_list_count], path, length + 1);
-    directory_list_count++;
-}
-
 static uint16_t command_remove_tree(const SCRIPT_RECORD* record) {
     char* directory = expand_path(record->argument2);
-    directory_count = 0;
     directory_list_count = 0;
     if (!deletable_directory(directory, false)) {
         free(directory);
@@ -579,28 +588,21 @@ static uint16_t command_remove_tree(const SCRIPT_RECORD* record) {
         return SCRIPT_GO_ON;
     }
 
-    // First pass: every file goes, every directory is counted.
+    // One walk: every file goes as it is reported, every directory is
+    // listed. Then the directories go, children before their parents: the
+    // walker reports a directory before it enters it, so the list is
+    // removed from the last back.
     delete_descends = true;
     delete_removes_directories = true;
     walk_tree("*.*", directory, delete_callback, WALK_DESCEND);
-
-    // Second pass: the directories, parents before their children (the walker
-    // reports a directory before it enters it), removed from the last back.
-    if (directory_count > 0) {
-        directory_list =
-            (char(*)[SCRIPT_PATH_SIZE])calloc((size_t)directory_count, SCRIPT_PATH_SIZE);
-        if (directory_list != NULL) {
-            directory_list_capacity = directory_count;
-            walk_tree("*.*", directory, collect_directory_callback, WALK_DESCEND);
-            for (int32_t index = directory_list_count - 1; index >= 0; index--) {
-                update_status(directory_list[index]);
-                RemoveDirectoryA(directory_list[index]);
-            }
-            free(directory_list);
-            directory_list = NULL;
-            directory_list_capacity = 0;
-        }
+    for (int32_t index = directory_list_count - 1; index >= 0; index--) {
+        update_status(directory_list[index]);
+        RemoveDirectoryA(directory_list[index]);
     }
+    free(directory_list);
+    directory_list = NULL;
+    directory_list_count = 0;
+    directory_list_capacity = 0;
     RemoveDirectoryA(directory);
     free(directory);
     return SCRIPT_GO_ON;
