@@ -16,7 +16,7 @@
 // Copies the open file in to partial (replacing what an earlier run left
 // there), with its times, and flushes it to the disk. False, with partial
 // deleted again, when any step fails.
-static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information,
+static bool copy_whole(HANDLE in, const WIN32_FILE_ATTRIBUTE_DATA* information,
                        const char* partial) {
     HANDLE out = CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -45,9 +45,18 @@ static bool copy_whole(HANDLE in, const BY_HANDLE_FILE_INFORMATION* information,
     return copied;
 }
 
+// Set when a rename of this pass failed because the file would change
+// drives: every further file of the pass is copied without trying.
+static bool pass_changes_drive;
+
+void start_move_pass(void) { pass_changes_drive = false; }
+
 void move_file(const char* source, const char* destination) {
-    if (MoveFileExA(source, destination, 0)) return;
-    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
+    if (!pass_changes_drive) {
+        if (MoveFileExA(source, destination, 0)) return;
+        if (GetLastError() != ERROR_NOT_SAME_DEVICE) return;
+        pass_changes_drive = true;
+    }
     char partial[INSTALL_PATH_SIZE];
     if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ||
         !format_path(partial, sizeof partial, "%s" INSTALL_PARTIAL_SUFFIX, destination))
@@ -55,9 +64,12 @@ void move_file(const char* source, const char* destination) {
     HANDLE in =
         CreateFileA(source, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (in == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION information;
-    bool copied =
-        GetFileInformationByHandle(in, &information) && copy_whole(in, &information, partial);
+    // Attributes and times by name, once the file is held and nobody can
+    // change them: the query by handle asks for the volume as well, which
+    // costs more than the copy of a small file.
+    WIN32_FILE_ATTRIBUTE_DATA information;
+    bool copied = GetFileAttributesExA(source, GetFileExInfoStandard, &information) &&
+                  copy_whole(in, &information, partial);
     CloseHandle(in);
     if (!copied) return;
     // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared
@@ -66,12 +78,18 @@ void move_file(const char* source, const char* destination) {
         DeleteFileA(partial);
         return;
     }
-    SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);
+    // Only attributes that keep a file from being deleted are taken off the
+    // source, and put back when it stays all the same.
+    const DWORD attributes = information.dwFileAttributes;
+    const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    bool made_plain = (attributes & blocking) && SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);
     if (!DeleteFileA(source)) {
         DeleteFileA(destination);
-        SetFileAttributesA(source, information.dwFileAttributes);
+        if (made_plain) SetFileAttributesA(source, attributes);
         return;
     }
-    if (information.dwFileAttributes != FILE_ATTRIBUTE_NORMAL)
-        SetFileAttributesA(destination, information.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    // The copy takes the source's attributes, set only where it lacks them.
+    const DWORD wanted = attributes & ~FILE_ATTRIBUTE_DIRECTORY;
+    if (attributes != FILE_ATTRIBUTE_NORMAL && GetFileAttributesA(destination) != wanted)
+        SetFileAttributesA(destination, wanted);
 }

@@ -10,7 +10,12 @@
 // destination that becomes the destination only when the copy is whole;
 // the source goes after that, and when it cannot, the copy goes again.
 // Either way a file still being written stays for a later pass. Nothing is
-// reported.
+// reported. Within one pass (see start_move_pass), once a rename has failed
+// because source and destination lie on different drives, later files are
+// copied without a rename being tried.
 void move_file(const char* source, const char* destination);
+
+// Begins a pass of moves: the next move tries a rename first again.
+void start_move_pass(void);
 
 #endif

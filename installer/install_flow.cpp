@@ -222,6 +222,7 @@ void make_directory_path(const char* path) {
 }
 
 static void relocation_pass(const char* setup_default) {
+    start_move_pass();
     walk_tree("*.*", setup_default, relocate_entry, WALK_DESCEND);
     set_working_text(INSTALL_WORKING_TEXT);
 }

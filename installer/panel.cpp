@@ -143,8 +143,31 @@ void show_working_screen(void) {
     apply_screen(cells, sizeof cells / sizeof cells[0]);
 }
 
+#define PANEL_KEPT_CONTROLS 4
+
+HWND panel_control(int id) {
+    static HWND kept_panel;
+    static int kept_ids[PANEL_KEPT_CONTROLS];
+    static HWND kept_controls[PANEL_KEPT_CONTROLS];
+    static int kept_count;
+    HWND panel = installer_state.main_dialog;
+    if (panel != kept_panel) {
+        kept_panel = panel;
+        kept_count = 0;
+    }
+    for (int i = 0; i < kept_count; i++)
+        if (kept_ids[i] == id) return kept_controls[i];
+    HWND control = GetDlgItem(panel, id);
+    // A control that is not there yet is looked for again next time.
+    if (control != NULL && kept_count < PANEL_KEPT_CONTROLS) {
+        kept_ids[kept_count] = id;
+        kept_controls[kept_count++] = control;
+    }
+    return control;
+}
+
 void set_working_text(const char* text) {
-    SetDlgItemTextA(installer_state.main_dialog, IDC_WORKING_TEXT, text);
+    SendMessageA(panel_control(IDC_WORKING_TEXT), WM_SETTEXT, 0, (LPARAM)text);
 }
 
 void show_last_error(void) {
@@ -208,7 +231,8 @@ static bool is_label(UINT control) {
 }
 
 void draw_panel_item(HWND window, const DRAWITEMSTRUCT* item) {
-    HWND control = GetDlgItem(window, item->CtlID);
+    (void)window;
+    HWND control = item->hwndItem;
     RECT area;
     if (control == NULL || !GetClientRect(control, &area)) return;
     FillRect(item->hDC, &area, installer_state.background_brush);

@@ -17,6 +17,11 @@ void show_remove_screen(void);
 void show_path_screen(void);
 void show_working_screen(void);
 
+// The control id of the panel, or NULL when it has none. Found once for each
+// panel and kept: every lookup by id asks the window server for all the
+// panel's children, which long work would do for every file.
+HWND panel_control(int id);
+
 // The working text of the working screen (label 1010).
 void set_working_text(const char* text);
 

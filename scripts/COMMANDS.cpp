@@ -48,9 +48,10 @@ static char* copy_destination;
 // or NULL when it could not be had.
 static char* copy_buffer;
 
-// CMD_REMOVE_TREE: directories counted by the first pass, and the list of
-// them collected by the second.
-static int32_t directory_count;
+// CMD_REMOVE_TREE: the directories its walk met, in the order reported
+// (parents before their children), removed after the walk from the last
+// back; the list grows as the walk goes.
+#define DIRECTORY_LIST_FIRST 16
 static char (*directory_list)[SCRIPT_PATH_SIZE];
 static int32_t directory_list_count;
 static int32_t directory_list_capacity;
@@ -84,12 +85,11 @@ static void fail_copy(uint32_t id, const char* format, const char* path) {
 }
 
 // Makes a read-only, hidden or system file plain (attributes as read
-// before); other files are left as they are.
-static void make_plain(const char* path, DWORD attributes) {
+// before); other files are left as they are. True when it was made plain.
+static bool make_plain(const char* path, DWORD attributes) {
     const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & blocking)) {
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    }
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & blocking) &&
+           SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
 }
 
 static const char* last_component(const char* path) {
@@ -155,16 +155,13 @@ static void copy_file_callback(const char* path, int32_t kind) {
         fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
         return;
     }
-    // One look at the source gives its size and attributes. Read-only (and
-    // hidden or system) files are made plain first, so that the target can
-    // be overwritten; plain files are left alone, which saves two opens of
-    // every file.
-    WIN32_FILE_ATTRIBUTE_DATA status;
-    bool have_size = GetFileAttributesExA(path, GetFileExInfoStandard, &status) != FALSE &&
-                     !(status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    make_plain(target, GetFileAttributesA(target));
+    // The listing gave the source's size and attributes. A read-only (or
+    // hidden or system) source is made plain first; plain files are left
+    // alone, which saves two opens of every file.
+    const WALK_ENTRY* listed = walk_entry();
+    bool have_size = listed != NULL && !(listed->attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (have_size) {
-        make_plain(path, status.dwFileAttributes);
+        make_plain(path, listed->attributes);
     }
     update_status(target);
 
@@ -173,7 +170,14 @@ static void copy_file_callback(const char* path, int32_t kind) {
         fail_copy(TEXT_OPEN_FAILED, "%s %s", path);
         return;
     }
+    // A target that was there already read-only (or hidden or system) is
+    // made plain, and opened again when that is what kept it closed. It is
+    // looked at once the open has made it: an existing name is found at
+    // once, whereas the search for a missing one reads its whole directory.
     FILE* destination = fopen(target, "wb");
+    if (make_plain(target, GetFileAttributesA(target)) && destination == NULL) {
+        destination = fopen(target, "wb");
+    }
     if (destination == NULL) {
         fclose(source);
         fail_copy(TEXT_OPEN_FAILED, "%s %s", target);
@@ -183,7 +187,7 @@ static void copy_file_callback(const char* path, int32_t kind) {
     setvbuf(source, NULL, _IONBF, 0);
     setvbuf(destination, NULL, _IONBF, 0);
 
-    long long size = ((long long)status.nFileSizeHigh << 32) | status.nFileSizeLow;
+    long long size = (long long)listed->size;
     if (size > 0 && copy_buffer == NULL) {
         fail_copy(TEXT_WRITE_FAILED, "%s, %s\n", target);
     } else {
@@ -497,29 +501,54 @@ static bool is_link(const char* directory) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Adds directory to the list of the tree removal, as far as there is room:
+// the list doubles when full, and a directory it cannot take is left out.
+static void collect_directory(const char* path) {
+    size_t length = strlen(path);
+    if (length >= SCRIPT_PATH_SIZE) {
+        return;
+    }
+    if (directory_list_count == directory_list_capacity) {
+        int32_t capacity =
+            directory_list_capacity > 0 ? directory_list_capacity * 2 : DIRECTORY_LIST_FIRST;
+        char(*grown)[SCRIPT_PATH_SIZE] =
+            (char(*)[SCRIPT_PATH_SIZE])realloc(directory_list, (size_t)capacity * SCRIPT_PATH_SIZE);
+        if (grown == NULL) {
+            return;
+        }
+        directory_list = grown;
+        directory_list_capacity = capacity;
+    }
+    memcpy(directory_list[directory_list_count], path, length + 1);
+    directory_list_count++;
+}
+
 // Deletes every reported file (read-only ones too) that the user did not
-// keep, and counts directories. A file that stays is counted as a failed
-// deletion; one that went away by itself is not. Only files whose attributes
-// would block the deletion are made plain first: a look at the attributes
-// costs far less than setting them.
+// keep; a tree removal also lists its directories. A file that stays is
+// counted as a failed deletion; one that went away by itself is not. Only
+// files whose attributes, as listed, would block the deletion are made plain
+// first: setting attributes costs two requests of every file.
 static void delete_callback(const char* path, int32_t kind) {
     if (path == NULL || path[0] == '\0' || kind == WALK_TICK || kept_by_user(path)) {
         return;
     }
+    const WALK_ENTRY* listed = walk_entry();
+    DWORD attributes = listed != NULL ? listed->attributes : GetFileAttributesA(path);
     if (kind == WALK_FILE) {
         update_status(path);
-        make_plain(path, GetFileAttributesA(path));  // read-only files go too
+        make_plain(path, attributes);  // read-only files go too
         if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
             note_failed_deletion(path);
         }
     } else if (kind == WALK_DIRECTORY) {
-        directory_count++;
+        if (delete_removes_directories) {
+            collect_directory(path);
+        }
         // The walk enters it but finds nothing: what it holds stays.
         if (delete_descends && !walk_can_list(path)) {
             note_failed_deletion(path);
         }
     } else if (kind == WALK_LINK) {
-        DWORD attributes = GetFileAttributesA(path);
         bool directory =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (delete_removes_directories || !directory) {
@@ -528,24 +557,8 @@ static void delete_callback(const char* path, int32_t kind) {
     }
 }
 
-// Collects reported directories into the list, as far as it has room; a
-// directory the user kept is left out.
-static void collect_directory_callback(const char* path, int32_t kind) {
-    if (kind != WALK_DIRECTORY || path == NULL || directory_list_count >= directory_list_capacity ||
-        kept_by_user(path)) {
-        return;
-    }
-    size_t length = strlen(path);
-    if (length >= SCRIPT_PATH_SIZE) {
-        return;
-    }
-    memcpy(directory_list[directory_list_count], path, length + 1);
-    directory_list_count++;
-}
-
 static uint16_t command_remove_tree(const SCRIPT_RECORD* record) {
     char* directory = expand_path(record->argument2);
-    directory_count = 0;
     directory_list_count = 0;
     if (!deletable_directory(directory, false)) {
         free(directory);
@@ -575,28 +588,21 @@ static uint16_t command_remove_tree(const SCRIPT_RECORD* record) {
         return SCRIPT_GO_ON;
     }
 
-    // First pass: every file goes, every directory is counted.
+    // One walk: every file goes as it is reported, every directory is
+    // listed. Then the directories go, children before their parents: the
+    // walker reports a directory before it enters it, so the list is
+    // removed from the last back.
     delete_descends = true;
     delete_removes_directories = true;
     walk_tree("*.*", directory, delete_callback, WALK_DESCEND);
-
-    // Second pass: the directories, parents before their children (the walker
-    // reports a directory before it enters it), removed from the last back.
-    if (directory_count > 0) {
-        directory_list =
-            (char(*)[SCRIPT_PATH_SIZE])calloc((size_t)directory_count, SCRIPT_PATH_SIZE);
-        if (directory_list != NULL) {
-            directory_list_capacity = directory_count;
-            walk_tree("*.*", directory, collect_directory_callback, WALK_DESCEND);
-            for (int32_t index = directory_list_count - 1; index >= 0; index--) {
-                update_status(directory_list[index]);
-                RemoveDirectoryA(directory_list[index]);
-            }
-            free(directory_list);
-            directory_list = NULL;
-            directory_list_capacity = 0;
-        }
+    for (int32_t index = directory_list_count - 1; index >= 0; index--) {
+        update_status(directory_list[index]);
+        RemoveDirectoryA(directory_list[index]);
     }
+    free(directory_list);
+    directory_list = NULL;
+    directory_list_count = 0;
+    directory_list_capacity = 0;
     RemoveDirectoryA(directory);
     free(directory);
     return SCRIPT_GO_ON;

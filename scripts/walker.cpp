@@ -31,6 +31,23 @@ static int32_t walk_kind(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WALK_DIRECTORY : WALK_FILE;
 }
 
+// The entry being reported, for walk_entry; NULL between reports.
+static const WALK_ENTRY* walk_current_entry = NULL;
+
+const WALK_ENTRY* walk_entry(void) { return walk_current_entry; }
+
+// Reports the listed entry at path to callback, with its record at hand for
+// walk_entry while the callback runs (a nested walk's reports come and go
+// inside it).
+static void walk_report(WALK_CALLBACK callback, const char* path, const WIN32_FIND_DATAA* found) {
+    WALK_ENTRY entry = {found->dwFileAttributes,
+                        ((uint64_t)found->nFileSizeHigh << 32) | found->nFileSizeLow};
+    const WALK_ENTRY* outer = walk_current_entry;
+    walk_current_entry = &entry;
+    callback(path, walk_kind(found->dwFileAttributes));
+    walk_current_entry = outer;
+}
+
 // Joins directory and name with one backslash into path. False when the
 // result would not fit: such an entry is passed over, never cut.
 static bool walk_join(char* path, const char* directory, const char* name) {
@@ -73,7 +90,7 @@ void walk_directory(const char* pattern, const char* directory, WALK_CALLBACK ca
         }
         if (found && !walk_is_dot_entry(entry.cFileName) &&
             walk_join(path, directory, entry.cFileName)) {
-            callback(path, walk_kind(entry.dwFileAttributes));
+            walk_report(callback, path, &entry);
         }
         if (!found) break;
         if (walk_aborted) {

@@ -38,6 +38,18 @@ bool walk_can_list(const char* directory);
 // Ends the walk in progress (nested walks included) after the callback returns.
 void abort_walk(void);
 
+// What the directory listing said about the entry being reported.
+struct WALK_ENTRY {
+    uint32_t attributes;  // FILE_ATTRIBUTE_* bits
+    uint64_t size;        // bytes
+};
+
+// The listing's record of the entry the callback is given (a file, a
+// directory or a link), so that a callback need not ask the file system
+// again; NULL during a tick and outside a walk. Valid until the callback
+// returns.
+const WALK_ENTRY* walk_entry(void);
+
 // The class of drive letter: DRIVE_CLASS_FIXED, _CDROM, _NETWORK or 0.
 int32_t drive_class(char letter);
 
