@@ -3,6 +3,7 @@
 #include "installer.h"
 
 #include "directory_policy.h"
+#include "WINUTILS.h"
 #include "panel.h"
 #include "resource.h"
 
@@ -21,18 +22,8 @@ bool load_text(uint32_t id, char* buffer, int32_t size) {
 
 void update_status(const char* text) {
     if (text == NULL) SendMessageA(panel_control(IDC_PROGRESS), PBM_STEPIT, 0, 0);
-    // Every waiting message is dispatched. One look at the queue that takes
-    // what it finds: when nothing waits, as between most files, that is one
-    // request to the window server. Without PM_NOYIELD an empty queue also
-    // gives the processor away, which on a busy machine costs a time slice
-    // per file. A quit message taken here is swallowed: long work goes on to
-    // its end.
-    MSG* message = &installer_state.shared_message;
-    while (PeekMessageA(message, NULL, 0, 0, PM_REMOVE | PM_NOYIELD)) {
-        if (message->message == WM_QUIT) break;
-        TranslateMessage(message);
-        DispatchMessageA(message);
-    }
+    // A quit message taken here is swallowed: long work goes on to its end.
+    WINUTILS_pump_messages(&installer_state.shared_message);
     if (text != NULL) SendMessageA(panel_control(IDC_STATUS), WM_SETTEXT, 0, (LPARAM)text);
 }
 
