@@ -2,8 +2,14 @@
 # everything that starts Windows programs: tools/check, tools/run, the
 # benchmarks and BUILD/winerun. Sourced, not run (POSIX sh):
 #
-#   machine_env BUILD    WINEPREFIX and friends for BUILD's machine
-#                        (BUILD/machine/prefix, made by tools/testmachine)
+#   machine_env BUILD    WINEPREFIX and friends for one of BUILD's two
+#                        machines, made by tools/testmachine: MACHINE_ARCH
+#                        64 (the default) is BUILD/machine, a 64-bit Wine
+#                        prefix where the 32-bit installer sees what it sees
+#                        on 64-bit Windows; 32 is BUILD/machine32, a 32-bit
+#                        prefix: "C:\Program Files", one registry view, as on
+#                        32-bit Windows. MACHINE_NAME (machine, machine32)
+#                        tells programs in the machine which one they run in.
 #   machine_display      a private Xvfb as DISPLAY, unless DISPLAY is set
 #                        and MACHINE_PRIVATE_DISPLAY is not
 #   machine_server       one wineserver for the session, with Wine's own
@@ -17,7 +23,18 @@
 
 machine_env() {
   MACHINE_BUILD=$(cd "$1" && pwd) || return 1
-  export WINEPREFIX="$MACHINE_BUILD/machine/prefix"
+  case "${MACHINE_ARCH:-64}" in
+    64) export MACHINE_NAME=machine; unset WINEARCH ;;
+    32) export MACHINE_NAME=machine32 WINEARCH=win32 ;;
+    *) echo "machine: MACHINE_ARCH is 64 or 32, not $MACHINE_ARCH" >&2; return 1 ;;
+  esac
+  export MACHINE_ARCH=${MACHINE_ARCH:-64}
+  MACHINE_DIR="$MACHINE_BUILD/$MACHINE_NAME"
+  export WINEPREFIX="$MACHINE_DIR/prefix"
+  # A home of the machine's own: a shell folder that Wine makes anew (after
+  # a test removed it) becomes a link into HOME, which must not be the
+  # host user's.
+  export HOME="$MACHINE_DIR/home"
   export WINEDEBUG="${WINEDEBUG:--all}"
   # No menu entries or icons in the host's home; no Mono or Gecko prompts.
   case ";${WINEDLLOVERRIDES:-};" in
