@@ -4,8 +4,23 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <string>
+
 #include "footprint.h"
 #include "support.h"
+
+// The machine is the one named: on "machine" the 32-bit programs run under
+// WOW64 with their own Program Files; "machine32" is a 32-bit Windows.
+TEST(TestMachine, IsTheMachineItIsNamed) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    const char* name = getenv("MACHINE_NAME");
+    ASSERT_TRUE(name != NULL);
+    const bool machine32 = std::string(name) == "machine32";
+    EXPECT_EQ(wow64 == FALSE, machine32) << name;
+    EXPECT_EQ(FOOTPRINT_folder(CSIDL_PROGRAM_FILES),
+              machine32 ? "C:\\Program Files" : "C:\\Program Files (x86)");
+}
 
 TEST(TestMachine, CdDrivesAndNoHostRoot) {
     EXPECT_EQ(GetDriveTypeA("D:\\"), (UINT)DRIVE_CDROM);
