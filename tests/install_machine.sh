@@ -5,7 +5,8 @@
 #   install_machine.sh setup BUILD SOURCE    master CDs in BUILD/cds, tmpfs drives
 #   install_machine.sh cleanup BUILD SOURCE  drives and CDs away
 #
-# Master CDs; a case inserts one by pointing BUILD/machine/cd-d or cd-e
+# Both machines (BUILD/machine and BUILD/machine32) get the same drives.
+# Master CDs; a case inserts one by pointing the machine's cd-d or cd-e
 # (drives D: and E:) at it, and ejects it by pointing them at "none":
 #   full      set-up program, *.rra files, a file held open for 8 s, 3 s of writing
 #   plain     the same without *.rra files, held for 6 s, 1 s of writing
@@ -22,6 +23,7 @@ machine="$3/tools/testmachine"
 make_cd="$3/testkit/make_cd"
 setup_exe="$build/testkit/cdsetup/setup.exe"
 drives=(f:1200m g:800m h:600m i:4194404m)
+machine_dir() { if [ "$1" = 32 ]; then echo machine32; else echo machine; fi; }
 
 case "$1" in
   setup)
@@ -34,17 +36,25 @@ case "$1" in
     "$make_cd" "$build/cds/large" --setup "$setup_exe" --files 1 --megabytes 400
     mkdir -p "$build/cds/none"
     find "$build/cds/none" -mindepth 1 -delete
-    for drive in d e; do  # a link, which find does not enter, or a directory
-      find "$build/machine/cd-$drive" -mindepth 1 -delete
-      rm -d "$build/machine/cd-$drive" && ln -s ../cds/none "$build/machine/cd-$drive"
+    for arch in 64 32; do
+      cds="$build/$(machine_dir $arch)/cd-"
+      for drive in d e; do  # a link, which find does not enter, or a directory
+        find "$cds$drive" -mindepth 1 -delete
+        rm -d "$cds$drive" && ln -s ../cds/none "$cds$drive"
+      done
+      for drive in "${drives[@]}"; do
+        MACHINE_ARCH=$arch "$machine" tmpfs "$build" "${drive%%:*}" "${drive#*:}"
+      done
     done
-    for drive in "${drives[@]}"; do "$machine" tmpfs "$build" "${drive%%:*}" "${drive#*:}"; done
     ;;
   cleanup)
-    for drive in "${drives[@]}"; do "$machine" untmpfs "$build" "${drive%%:*}"; done
-    for drive in d e; do
-      rm -f "$build/machine/cd-$drive" 2>/dev/null || true  # the link, not a directory
-      mkdir -p "$build/machine/cd-$drive"
+    for arch in 64 32; do
+      cds="$build/$(machine_dir $arch)/cd-"
+      for drive in "${drives[@]}"; do MACHINE_ARCH=$arch "$machine" untmpfs "$build" "${drive%%:*}"; done
+      for drive in d e; do
+        rm -f "$cds$drive" 2>/dev/null || true  # the link, not a directory
+        mkdir -p "$cds$drive"
+      done
     done
     ;;
   *) echo "usage: install_machine.sh setup|cleanup BUILD SOURCE" >&2; exit 1 ;;

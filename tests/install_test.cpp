@@ -17,7 +17,7 @@ const char kPathScreen[] = "x----EEEE---";  // as support_e2e.h spells screens
 // Puts master CD name ("none": no CD) into drive letter ('d' or 'e').
 bool insert_cd(char letter, const char* name) {
     return FOOTPRINT_host(std::string("ln -sfT ../cds/") + name + " '" +
-                          FOOTPRINT_host_path(DRIVER_MACHINE) + "/cd-" + letter + "'");
+                          FOOTPRINT_host_path(DRIVER_machine().c_str()) + "/cd-" + letter + "'");
 }
 
 std::string link_of(const std::string& path) {
@@ -44,6 +44,31 @@ std::string leftover_text(size_t count) {
     return std::to_string(count) +
            " files could not be moved into the game's folder and are still in:\n" +
            setup_default() + "\nPlease restart your machine.";
+}
+
+// What the machine's own list of installed programs (Wine's uninstaller)
+// prints for arguments.
+std::string program_list(const std::string& arguments) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE read = NULL, write = NULL;
+    if (!CreatePipe(&read, &write, &inherit, 0)) return "<no pipe>";
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = write;
+    PROCESS_INFORMATION process = {};
+    std::string command = "uninstaller.exe " + arguments, output;
+    bool started = CreateProcessA(NULL, &command[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL,
+                                  &startup, &process);
+    CloseHandle(write);
+    char buffer[4096];
+    DWORD got = 0;
+    while (started && ReadFile(read, buffer, sizeof buffer, &got, NULL) && got > 0)
+        output.append(buffer, got);
+    CloseHandle(read);
+    DRIVER_exit_code(&process, DRIVER_TIMEOUT_MS);
+    return started ? output : "<not started>";
 }
 
 std::string registered() {
@@ -104,7 +129,7 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
     // spelled and as named.
     const std::string users = profile.substr(0, profile.rfind('\\'));
     std::vector<std::pair<std::string, std::string>> special = {
-        {getenv("ProgramW6432"), getenv("ProgramW6432")},
+        {native_program_files(), native_program_files()},
         {short_name(folder(CSIDL_PROGRAM_FILES)), folder(CSIDL_PROGRAM_FILES)},
         {users + "\\", users},
         {folder(CSIDL_DESKTOPDIRECTORY) + "\\.", folder(CSIDL_DESKTOPDIRECTORY)},
@@ -130,10 +155,10 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
                 is_directory("D:\\Games"));
     EXPECT_FALSE(exists(SCRATCH "\\up\\game") || FOOTPRINT_key_exists(PRODUCT_KEY));
     EXPECT_EQ(read_file(mine + "\\letter.txt"), "mine");
-    for (const auto& [path, named] : special) {
+    // Checked before any goes: on a 32-bit machine one folder is two rows.
+    for (const auto& [path, named] : special)
         EXPECT_EQ(read_file(named + "\\tarn_sentinel.txt"), "keep") << named;
-        DeleteFileA((named + "\\tarn_sentinel.txt").c_str());
-    }
+    for (const auto& [path, named] : special) DeleteFileA((named + "\\tarn_sentinel.txt").c_str());
 }
 
 // What ends the installer before anything is installed: the CD question
@@ -204,6 +229,31 @@ TEST_F(InstallFlow, WholeInstallMovesTheGameAndRecordsIt) {
         uninstaller() + " | remove | " + folder(CSIDL_WINDOWS) + " | " PRODUCT_UNINSTALL_TITLE);
     const std::string outside = lnkinfo(menu + PRODUCT_GAME_LINK);
     EXPECT_NE(outside.find("Tarn Game\\Tarn II.exe"), std::string::npos) << outside;
+
+    // The machine's list of installed programs shows the game; its remove
+    // runs "UninstallString", which opens the uninstaller copy's remove
+    // screen, and the game leaves the list with its files and keys.
+    const std::string key = PRODUCT_UNINSTALL_KEY, guid = key.substr(key.rfind('\\') + 1);
+    const std::string listed = guid + "|||" PRODUCT_NAME;
+    EXPECT_NE(program_list("--list").find(listed), std::string::npos) << program_list("--list");
+    stop();
+    DRIVER_start("uninstaller.exe --remove " + guid, "C:\\");
+    panel = DRIVER_wait_window(0, PRODUCT_WINDOW_TITLE, NULL, DRIVER_TIMEOUT_MS);
+    ASSERT_TRUE(panel != NULL && DRIVER_settle(panel)) << "no remove screen from the list";
+    CloseHandle(installer.hProcess);
+    installer = {};
+    GetWindowThreadProcessId(panel, &installer.dwProcessId);
+    installer.hProcess =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, installer.dwProcessId);
+    DRIVER_click(panel, IDC_INSTALL_REMOVE);
+    answer("Are you sure?", "Question!", IDYES);
+    answer("Do you want to delete this dir :" + target + "\\data", "Question!", IDYES);
+    answer("Do you want to delete this dir :" + start_menu(), "Question!", IDYES);
+    answer("Uninstall complete", "Information");
+    EXPECT_EQ(exit_status(), 0);
+    EXPECT_TRUE(tree(target).empty() && !exists(start_menu()) && !exists(game_link()));
+    EXPECT_FALSE(FOOTPRINT_key_exists(PRODUCT_KEY) || FOOTPRINT_key_exists(PRODUCT_UNINSTALL_KEY));
+    EXPECT_EQ(program_list("--list").find(listed), std::string::npos);
 }
 
 // The panel stays live under the flow's boxes without owner (the band

@@ -170,10 +170,9 @@ TEST_F(RemoveFlow, UnacceptableInstallDirectoriesAreRefusedWhole) {
          {std::string("C:\\"), windows, std::string("c:\\WINDOWS\\\\"), windows + "\\.",
           std::string("C:\\Games\\..\\windows"),
           // Special folders and folders above one.
-          std::string(short_name), std::string(getenv("ProgramW6432")),
-          folder(CSIDL_DESKTOPDIRECTORY) + "\\", folder(CSIDL_PERSONAL) + "\\.", profile,
-          profile.substr(0, profile.rfind('\\')), folder(CSIDL_PROGRAMS),
-          folder(CSIDL_STARTMENU) + "/", folder(CSIDL_COMMON_APPDATA)}) {
+          std::string(short_name), native_program_files(), folder(CSIDL_DESKTOPDIRECTORY) + "\\",
+          folder(CSIDL_PERSONAL) + "\\.", profile, profile.substr(0, profile.rfind('\\')),
+          folder(CSIDL_PROGRAMS), folder(CSIDL_STARTMENU) + "/", folder(CSIDL_COMMON_APPDATA)}) {
         SCOPED_TRACE(registered);
         for (int i = 0; i < 3; i++)
             ASSERT_TRUE(write_file(registered + "\\" + kGameFiles[i], "keep"));

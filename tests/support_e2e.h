@@ -30,6 +30,12 @@ inline std::string uninstaller() { return folder(CSIDL_WINDOWS) + "\\" PRODUCT_N
 inline std::string setup_default() { return FOOTPRINT_setup_default(); }
 inline std::string game_link() { return folder(CSIDL_DESKTOPDIRECTORY) + "\\" PRODUCT_GAME_LINK; }
 inline std::string start_menu() { return folder(CSIDL_PROGRAMS) + "\\" PRODUCT_NAME; }
+// The Program Files folder of the machine's native programs: on a 64-bit
+// machine the one the 32-bit installer does not see as its own.
+inline std::string native_program_files() {
+    const char* native = getenv("ProgramW6432");
+    return native != NULL ? native : folder(CSIDL_PROGRAM_FILES);
+}
 
 class InstallerCase : public ::testing::Test {
 protected:

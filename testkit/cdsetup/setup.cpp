@@ -77,5 +77,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     std::string command = "\"" + std::string(target) + "\\uninst.exe\" /tarnholm";
     SHSetValueA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, PRODUCT_UNINSTALL_STRING, REG_SZ,
                 command.c_str(), (DWORD)command.size() + 1);
+    // The name under which the system's list of programs shows the entry.
+    SHSetValueA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, "DisplayName", REG_SZ, PRODUCT_NAME,
+                sizeof PRODUCT_NAME);
     return 0;
 }

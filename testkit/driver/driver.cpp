@@ -1,6 +1,7 @@
 // DRIVER: the Win32 UI driver of the end-to-end tests and the run command.
 #include "driver.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 // Every process the driver starts, and every one that those start, runs in
@@ -13,6 +14,11 @@ static HANDLE job(void) {
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(handle, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     return handle;
+}
+
+std::string DRIVER_machine(void) {
+    const char* name = getenv("MACHINE_NAME");
+    return std::string("Y:\\") + (name != NULL && *name != '\0' ? name : "machine");
 }
 
 PROCESS_INFORMATION DRIVER_start(const std::string& command_line, const char* directory) {

@@ -12,11 +12,9 @@
 #include "product.h"
 
 // The installer as the build lays it out, seen from the test machine
-// (drive Y: is the build directory), the machine's own directory (its CD
-// drives are its "cd-d" and "cd-e") and the master CDs.
+// (drive Y: is the build directory) and the master CDs.
 #define DRIVER_PATCH_FOLDER "Y:\\patch"
 #define DRIVER_INSTALLER    DRIVER_PATCH_FOLDER "\\tarnholm_patch.exe"
-#define DRIVER_MACHINE      "Y:\\machine"
 #define DRIVER_MASTER_CDS   "Y:\\cds\\"
 #define DRIVER_TIMEOUT_MS   15000
 #define DRIVER_BOX_TEXT     0xFFFF  // the text control of a message box
@@ -24,6 +22,10 @@
 // Starts command_line in directory (NULL: the current one); hProcess is NULL
 // when it did not start, or is a host program.
 PROCESS_INFORMATION DRIVER_start(const std::string& command_line, const char* directory);
+// The directory of the machine the program runs in, "Y:\\machine" or
+// "Y:\\machine32" (MACHINE_NAME says which); its CD drives are its "cd-d"
+// and "cd-e".
+std::string DRIVER_machine(void);
 // The exit code of a process that ended within timeout_ms, else -1.
 long DRIVER_exit_code(const PROCESS_INFORMATION* process, uint32_t timeout_ms);
 // Kills every process started through the driver, and those they started.
