@@ -132,6 +132,8 @@ static bool answer_until_exit(PROCESS_INFORMATION* process, HWND panel, const ch
         if (box != NULL) {
             std::string text = DRIVER_text(box, DRIVER_BOX_TEXT);
             printf("message box: %s / %s\n", DRIVER_text(box, 0).c_str(), text.c_str());
+            DRIVER_settle(box);  // painted whole before its picture
+            Sleep(300);
             picture(box, "box");
             if (text == expected) seen = true;
             DRIVER_answer(box, GetDlgItem(box, IDYES) != NULL ? IDYES : IDOK);
