@@ -40,8 +40,7 @@ static Lines logged() {
 
 // Every case starts with assertions and traces on and the allocator
 // initialised; every library call must leave the call stack as it found it.
-class Memory : public ::testing::Test {
-protected:
+struct Memory : ::testing::Test {
     void SetUp() override {
         callstack_begin("develop.dbg", QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE);
         QBUG_set_retail_file("retail.dbg");
@@ -93,7 +92,6 @@ TEST_F(Memory, EveryHeapFailureIsSurvived) {
     ASSERT_TRUE(MEMORY_deinitialise());
     bool initialised = false;
     for (int32_t n = 0; !initialised && n < 10; n++) {
-        FAILING_HEAP_reset_count();
         FAILING_HEAP_fail_after(n);
         initialised = MEMORY_initialise();
         FAILING_HEAP_fail_after(-1);

@@ -197,7 +197,6 @@ TEST_F(Message, EachAllocationFailingInTurnIsClean) {
     for (uint8_t mode : {0, 1}) {
         for (int32_t n = 0, failed = 1; failed; n++) {
             remove("oom_out.msg");
-            FAILING_HEAP_reset_count();
             FAILING_HEAP_fail_after(n);
             int32_t handle = MESSAGE_allocate_message_file("oom.msg", mode, NULL);
             bool inserted = MESSAGE_insert_message(handle, "D", W(yo));

@@ -5,16 +5,13 @@
 
 #include <stdio.h>
 
-std::vector<std::string> fake_status_texts;
 int32_t fake_progress_steps;
 void (*fake_status_hook)(const char* text);
 
-struct FAKE_TEXT {
+static const struct {
     uint32_t id;
     const char* text;
-};
-
-static const FAKE_TEXT fake_texts[] = {
+} fake_texts[] = {
     {20, "Question!"},
     {26, "Error!"},
     {29, "Error opening file :"},
@@ -25,32 +22,19 @@ static const FAKE_TEXT fake_texts[] = {
 };
 
 bool load_text(uint32_t id, char* buffer, int32_t size) {
-    if (buffer == NULL || size <= 0) {
-        return false;
-    }
+    if (buffer == NULL || size <= 0) return false;
     buffer[0] = '\0';
-    for (const FAKE_TEXT& entry : fake_texts) {
-        if (entry.id == id) {
-            snprintf(buffer, (size_t)size, "%s", entry.text);
-            return buffer[0] != '\0';
-        }
-    }
-    return false;
+    for (const auto& entry : fake_texts)
+        if (entry.id == id) snprintf(buffer, (size_t)size, "%s", entry.text);
+    return buffer[0] != '\0';
 }
 
 void update_status(const char* text) {
-    if (text == NULL) {
-        fake_progress_steps++;
-    } else {
-        if (fake_status_hook != NULL) {
-            fake_status_hook(text);
-        }
-        fake_status_texts.push_back(text);
-    }
+    if (text == NULL) fake_progress_steps++;
+    if (text != NULL && fake_status_hook != NULL) fake_status_hook(text);
 }
 
 void fake_host_reset(void) {
-    fake_status_texts.clear();
     fake_progress_steps = 0;
     fake_status_hook = NULL;
 }

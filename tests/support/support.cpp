@@ -10,27 +10,19 @@
 
 #include "footprint.h"
 
-std::string read_file(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
+// The file's bytes, read with fopen's mode.
+static std::string read(const std::string& path, const char* mode) {
+    FILE* file = fopen(path.c_str(), mode);
     if (file == NULL) return "<missing>";
     std::string bytes;
     char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, got);
     fclose(file);
     return bytes;
 }
 
-std::string read_text(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "r");
-    if (file == NULL) return "<missing>";
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-    fclose(file);
-    return text;
-}
+std::string read_file(const std::string& path) { return read(path, "rb"); }
+std::string read_text(const std::string& path) { return read(path, "r"); }
 
 bool write_file(const std::string& path, const std::string& bytes) {
     size_t separator = path.find_last_of('\\');
@@ -119,17 +111,12 @@ bool read_link(const std::string& path, LinkFields* link) {
         ok = SUCCEEDED(file->Load(wide, STGM_READ));
         file->Release();
     }
-    char text[1024];
-    if (ok) {
-        shell_link->GetPath(text, sizeof text, NULL, SLGP_RAWPATH);
-        link->target = text;
-        shell_link->GetArguments(text, sizeof text);
-        link->arguments = text;
-        shell_link->GetWorkingDirectory(text, sizeof text);
-        link->directory = text;
-        shell_link->GetDescription(text, sizeof text);
-        link->description = text;
-    }
+    char text[4][1024];
+    ok = ok && SUCCEEDED(shell_link->GetPath(text[0], 1024, NULL, SLGP_RAWPATH)) &&
+         SUCCEEDED(shell_link->GetArguments(text[1], 1024)) &&
+         SUCCEEDED(shell_link->GetWorkingDirectory(text[2], 1024)) &&
+         SUCCEEDED(shell_link->GetDescription(text[3], 1024));
+    if (ok) *link = {text[0], text[1], text[2], text[3]};
     shell_link->Release();
     return ok;
 }
