@@ -13,20 +13,18 @@
 
 using namespace std::string_literals;
 
-namespace {
-
 const std::string KEY = "Software\\TarnholmRegistryTest";
 const std::string KEY_64 = "Software\\Wow6432Node\\TarnholmRegistryTest";
 
 // The base of the test's keys below each root.
-std::string base(HKEY root) {
+static std::string base(HKEY root) {
     if (root == HKEY_CLASSES_ROOT) return "TarnholmRegistryTest";
     return root == HKEY_USERS ? ".DEFAULT\\" + KEY : KEY;
 }
 
 // Every key ("name\|") and value ("name=<type>:<bytes>|") below path.
-std::string snapshot(HKEY root, const std::string& path, REGSAM view = 0,
-                     const std::string& prefix = "") {
+static std::string snapshot(HKEY root, const std::string& path, REGSAM view = 0,
+                            const std::string& prefix = "") {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key)) return "";
     std::string text;
@@ -43,13 +41,12 @@ std::string snapshot(HKEY root, const std::string& path, REGSAM view = 0,
     return text;
 }
 
-void put(const std::string& path, const char* name, DWORD type, const std::string& bytes) {
+static void put(const std::string& path, const char* name, DWORD type, const std::string& bytes) {
     ASSERT_EQ(SHSetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name, type, bytes.data(), bytes.size()),
               0u);
 }
 
-class Registry : public ::testing::Test {
-protected:
+struct Registry : ::testing::Test {
     void SetUp() override {
         for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
                           HKEY_CURRENT_CONFIG})
@@ -168,5 +165,3 @@ TEST_F(Registry, ClearsOnlyWhatItNamesAndRefusesTheRest) {
     EXPECT_EQ(snapshot(HKEY_LOCAL_MACHINE, parent),
               overlong + "\\|" + overlong + "\\One=3:1|" + overlong + "\\Two=3:2|");
 }
-
-}  // namespace

@@ -15,8 +15,7 @@
 
 using namespace std::string_literals;
 
-class Dialogs : public ::testing::Test {
-protected:
+struct Dialogs : ::testing::Test {
     void SetUp() override { callstack_begin("dialogs.develop.dbg", QBUG_FLAG_TRACE); }
     void TearDown() override { EXPECT_EQ(callstack_end(), ""); }
 };
