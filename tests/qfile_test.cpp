@@ -89,13 +89,6 @@ TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
     DeleteFileA("ab.dat");
 }
 
-static std::string dump(const QFILE_SEARCH_PATH* slot) {
-    FILE* stream = fopen("dump.txt", "w");
-    qfile_dump_structured_directory(stream, slot->file_tree, 0, 0);
-    fclose(stream);
-    return read_text("dump.txt");
-}
-
 // Paths that would not fit the module's 256-character buffers are refused,
 // never cut: walked, joined to a slot's path, or found in a tree.
 TEST_F(Qfile, PathsThatWouldNotFitAreRefused) {
@@ -139,7 +132,10 @@ TEST_F(Qfile, LongSiblingChains) {
     }
     slot->file_tree[199999].child = qfile_add_entry_to_file_tree(slot, "leaf.dat");
     EXPECT_EQ(resolve("n199999\\leaf") + resolve("n200000"), "big20000\\n199999\\leaf.dat<NULL>");
-    std::string listing = dump(slot);
+    FILE* stream = fopen("dump.txt", "w");
+    qfile_dump_structured_directory(stream, slot->file_tree, 0, 0);
+    fclose(stream);
+    std::string listing = read_text("dump.txt");
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 200001);
     EXPECT_EQ(listing.substr(listing.size() - 18), "n199999\n\tleaf.dat\n");
 }

@@ -36,19 +36,15 @@ TEST(Resources, PanelDialogAsCreated) {
     GetClientRect(panel, &client);
     EXPECT_EQ(std::make_tuple(client.right, client.bottom),
               std::make_tuple(size.right, size.bottom));
-    const uint32_t OWNER_DRAWN = BS_OWNERDRAW | WS_VISIBLE;
+    const uint32_t DRAWN = BS_OWNERDRAW | WS_VISIBLE;
     // clang-format off
     const struct { int id; const char* kind; int x, y, width, height; uint32_t style;
                    const char* text; } controls[] = {
-        {1000, "Button", 7, 131, 148, 12, OWNER_DRAWN, ""},
-        {1002, "Button", 7, 147, 148, 12, OWNER_DRAWN, ""},
-        {1001, "Button", 7, 163, 148, 12, OWNER_DRAWN, ""},
-        {1004, "Button", 7, 179, 148, 12, OWNER_DRAWN, ""},
-        {1003, "Button", 7, 196, 148, 12, OWNER_DRAWN, ""},
-        {1010, "Button", 7, 138, 148, 11, OWNER_DRAWN, ""},
-        {1009, "Button", 9, 137, 146, 12, OWNER_DRAWN, ""},
+        {1000, "Button", 7, 131, 148, 12, DRAWN, ""}, {1002, "Button", 7, 147, 148, 12, DRAWN, ""},
+        {1001, "Button", 7, 163, 148, 12, DRAWN, ""}, {1004, "Button", 7, 179, 148, 12, DRAWN, ""},
+        {1003, "Button", 7, 196, 148, 12, DRAWN, ""}, {1010, "Button", 7, 138, 148, 11, DRAWN, ""},
+        {1009, "Button", 9, 137, 146, 12, DRAWN, ""}, {1012, "Button", 7, 163, 148, 11, DRAWN, ""},
         {1011, "Edit", 7, 161, 148, 12, ES_AUTOHSCROLL | WS_VISIBLE, ""},
-        {1012, "Button", 7, 163, 148, 11, OWNER_DRAWN, ""},
         {1, "Button", 8, 193, 55, 14, BS_OWNERDRAW, "Ok"},
         {1014, "Button", 99, 194, 55, 14, BS_OWNERDRAW, "Cancel"},
         {1005, "msctls_progress32", 14, 163, 136, 13, WS_VISIBLE, ""},

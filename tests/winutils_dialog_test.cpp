@@ -55,9 +55,8 @@ TEST_F(Dialogs, RequestorsRefuseWithoutADialog) {
     EXPECT_EQ(full_path("."), before);
     EXPECT_STREQ(name, "start.txt");
     EXPECT_FALSE(WINUTILS_folder_requestor("Pick", NULL));
-    std::vector<std::string> lines = debug_lines("dialogs.develop.dbg");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "WINUTILS: Passed NULL folder path buffer"),
-              1);
+    EXPECT_EQ(debug_lines("dialogs.develop.dbg"),
+              std::vector<std::string>{"WINUTILS: Passed NULL folder path buffer"});
 }
 
 // What waits before a quit message is dispatched; the quit is taken and ends

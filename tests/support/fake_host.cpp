@@ -8,18 +8,13 @@
 int32_t fake_progress_steps;
 void (*fake_status_hook)(const char* text);
 
-static const struct {
-    uint32_t id;
-    const char* text;
-} fake_texts[] = {
-    {20, "Question!"},
-    {26, "Error!"},
-    {29, "Error opening file :"},
-    {30, "Failed to create file Link."},
-    {31, "Failed to create Webpage link."},
-    {35, "Unable to write to file:"},
-    {36, "Do you want to delete this dir"},
+// clang-format off
+static const struct { uint32_t id; const char* text; } fake_texts[] = {
+    {20, "Question!"}, {26, "Error!"}, {29, "Error opening file :"},
+    {30, "Failed to create file Link."}, {31, "Failed to create Webpage link."},
+    {35, "Unable to write to file:"}, {36, "Do you want to delete this dir"},
 };
+// clang-format on
 
 bool load_text(uint32_t id, char* buffer, int32_t size) {
     if (buffer == NULL || size <= 0) return false;

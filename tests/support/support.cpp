@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "footprint.h"
 
@@ -63,10 +64,9 @@ bool delete_tree(const std::string& path) {
 // Short contents as they are, long ones as size and hash.
 static std::string summary(const std::string& bytes) {
     if (bytes.size() <= 64) return bytes;
-    uint32_t hash = 2166136261u;
-    for (unsigned char byte : bytes) hash = (hash ^ byte) * 16777619u;
     char text[64];
-    snprintf(text, sizeof text, "<%u bytes, %08x>", (unsigned)bytes.size(), (unsigned)hash);
+    snprintf(text, sizeof text, "<%u bytes, %08x>", (unsigned)bytes.size(),
+             (unsigned)std::hash<std::string>()(bytes));
     return text;
 }
 
