@@ -12,8 +12,6 @@
 #include "qbug.h"
 #include "qstack.h"
 
-using Lines = std::vector<std::string>;
-
 // Every case runs with assertions and traces on; every stack call must leave
 // the call stack as it found it.
 struct Qstack : ::testing::Test {

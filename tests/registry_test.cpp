@@ -39,8 +39,8 @@ static std::string snapshot(HKEY root, const std::string& path, const std::strin
 }
 
 static void put(const std::string& path, const char* name, DWORD type, const std::string& bytes) {
-    ASSERT_EQ(SHSetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name, type, bytes.data(), bytes.size()),
-              0u);
+    ASSERT_FALSE(
+        SHSetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name, type, &bytes[0], bytes.size()));
 }
 
 struct Registry : ::testing::Test {

@@ -34,8 +34,7 @@ TEST(Resources, PanelDialogAsCreated) {
     RECT size = {0, 0, 163, 215}, client;
     MapDialogRect(panel, &size);
     GetClientRect(panel, &client);
-    EXPECT_EQ(std::make_tuple(client.right, client.bottom),
-              std::make_tuple(size.right, size.bottom));
+    EXPECT_TRUE(EqualRect(&client, &size)) << client.right << " by " << client.bottom;
     const uint32_t DRAWN = BS_OWNERDRAW | WS_VISIBLE;
     // clang-format off
     const struct { int id; const char* kind; int x, y, width, height; uint32_t style;
@@ -72,8 +71,9 @@ TEST(Resources, PanelDialogAsCreated) {
 }
 
 // Background 3000 and skin 156 with their sizes and 8 bits per pixel, the
-// icon 1104. (How they look on the panel is the panel's test.)
-TEST(Resources, PicturesOfTheirSizeAndDepth) {
+// icon 1104 (how they look on the panel is the panel's test), and the
+// manifest, which asks for administrator rights.
+TEST(Resources, PicturesIconAndManifest) {
     const struct { int id, width, height; } bitmaps[] = {{3000, 285, 349}, {156, 12, 36}};
     for (auto& row : bitmaps) {
         HANDLE bitmap =
@@ -85,6 +85,12 @@ TEST(Resources, PicturesOfTheirSizeAndDepth) {
         DeleteObject(bitmap);
     }
     EXPECT_TRUE(LoadIconA(SELF, MAKEINTRESOURCEA(1104)) != NULL);
+    // The manifest: installing writes below HKLM and into the Windows directory.
+    HRSRC found = FindResourceA(SELF, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    ASSERT_TRUE(found != NULL);
+    std::string manifest((const char*)LockResource(LoadResource(SELF, found)),
+                         SizeofResource(SELF, found));
+    EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
 }
 
 // The texts by their string-table IDs that no window or box of the
@@ -102,13 +108,4 @@ TEST(Resources, TextsAsTheProgramShowsThem) {
         LoadStringA(SELF, row.id, text, sizeof text);
         EXPECT_STREQ(text, row.text) << row.id;
     }
-}
-
-// Installing writes below HKLM and into the Windows directory.
-TEST(Resources, ManifestAsksForAdministratorRights) {
-    HRSRC found = FindResourceA(SELF, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
-    ASSERT_TRUE(found != NULL);
-    std::string manifest((const char*)LockResource(LoadResource(SELF, found)),
-                         SizeofResource(SELF, found));
-    EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
 }

@@ -91,8 +91,7 @@ TEST_F(Skin, FacesMatchTheModelInEveryState) {
                 if (bits[i] != (sx < 0 || sy < 0 ? SENTINEL : colour(sx, slices[s] * h + sy)))
                     first_wrong = i;
             }
-            EXPECT_EQ(first_wrong, -1)
-                << "at " << first_wrong % WIDTH << "," << first_wrong / WIDTH;
+            EXPECT_EQ(first_wrong, -1) << first_wrong % WIDTH << "," << first_wrong / WIDTH;
         }
         DeleteObject(skin);
     }

@@ -8,22 +8,18 @@
 
 #include "qbug.h"
 
-// True for "[%8s,%5d] " at the start of line.
-static bool has_prefix(const std::string& line) {
-    static const std::regex prefix(R"(\[.{8}, *[0-9]+\] )");
-    return line.size() >= 17 && std::regex_match(line.substr(0, 17), prefix);
-}
-
-std::vector<std::string> debug_lines(const std::string& path) {
+Lines debug_lines(const std::string& path) {
     std::string text = read_text(path);
     size_t start = text.find("\n\n");
     if (start == std::string::npos) return {"<no header> " + text};
-    std::vector<std::string> lines;
+    static const std::regex prefix(R"(\[.{8}, *[0-9]+\] [\s\S]*)");  // "[%8s,%5d] " and the text
+    Lines lines;
     std::istringstream stream(text.substr(start + 2));
     for (std::string line; std::getline(stream, line);) {
         size_t name = line.find_first_not_of(' ', 1);  // the name is right-aligned
-        lines.push_back(has_prefix(line) ? line.substr(name, 9 - name) + ": " + line.substr(17)
-                                         : line);
+        lines.push_back(std::regex_match(line, prefix)
+                            ? line.substr(name, 9 - name) + ": " + line.substr(17)
+                            : line);
     }
     return lines;
 }
@@ -42,8 +38,8 @@ std::string callstack_end(void) {
     std::string before = read_text(callstack_file);
     if (before == "<missing>") before.clear();
     std::string left;
-    if (before.find("Callstack full") != std::string::npos) left += "Callstack full\n";
-    if (before.find("Stack empty") != std::string::npos) left += "Stack empty\n";
+    for (std::string report : {"Callstack full", "Stack empty"})
+        if (before.find(report) != std::string::npos) left += report + "\n";
     QBUG_dump_callstack();
     QBUG_disable_callstack();  // no second dump when the diagnostics end
     QBUG_deinitialise();

@@ -79,14 +79,11 @@ static void describe(const std::string& directory, const std::string& prefix, bo
         std::string name = entry.cFileName;
         if (name == "." || name == "..") continue;
         std::string path = directory + "\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            out->push_back(prefix + name + "@");
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out->push_back(prefix + name + "\\");
-            describe(path, prefix + name + "\\", with_contents, out);
-        } else {
-            out->push_back(prefix + name + (with_contents ? "=" + summary(read_file(path)) : ""));
-        }
+        bool link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+        bool directory = !link && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        std::string contents = with_contents && !directory ? "=" + summary(read_file(path)) : "";
+        out->push_back(prefix + name + (link ? "@" : directory ? "\\" : contents));
+        if (directory) describe(path, prefix + name + "\\", with_contents, out);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
 }
