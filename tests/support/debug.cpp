@@ -12,14 +12,14 @@ Lines debug_lines(const std::string& path) {
     std::string text = read_text(path);
     size_t start = text.find("\n\n");
     if (start == std::string::npos) return {"<no header> " + text};
-    static const std::regex prefix(R"(\[.{8}, *[0-9]+\] [\s\S]*)");  // "[%8s,%5d] " and the text
+    static const std::regex prefix(R"(\[.{8}, *[0-9]+\] )");  // "[%8s,%5d] "
     Lines lines;
     std::istringstream stream(text.substr(start + 2));
     for (std::string line; std::getline(stream, line);) {
         size_t name = line.find_first_not_of(' ', 1);  // the name is right-aligned
-        lines.push_back(std::regex_match(line, prefix)
-                            ? line.substr(name, 9 - name) + ": " + line.substr(17)
-                            : line);
+        if (line.size() >= 17 && std::regex_match(line.substr(0, 17), prefix))
+            line = line.substr(name, 9 - name) + ": " + line.substr(17);
+        lines.push_back(line);
     }
     return lines;
 }
