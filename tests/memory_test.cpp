@@ -15,8 +15,6 @@
 #include "memory.h"
 #include "qbug.h"
 
-using Lines = std::vector<std::string>;
-
 static MEMORY_RECORD* record_of(void* user) { return (MEMORY_RECORD*)user - 1; }
 
 // The retail lines, then the develop lines, written since the last call;
@@ -40,8 +38,7 @@ static Lines logged() {
 
 // Every case starts with assertions and traces on and the allocator
 // initialised; every library call must leave the call stack as it found it.
-class Memory : public ::testing::Test {
-protected:
+struct Memory : ::testing::Test {
     void SetUp() override {
         callstack_begin("develop.dbg", QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE);
         QBUG_set_retail_file("retail.dbg");
@@ -93,7 +90,6 @@ TEST_F(Memory, EveryHeapFailureIsSurvived) {
     ASSERT_TRUE(MEMORY_deinitialise());
     bool initialised = false;
     for (int32_t n = 0; !initialised && n < 10; n++) {
-        FAILING_HEAP_reset_count();
         FAILING_HEAP_fail_after(n);
         initialised = MEMORY_initialise();
         FAILING_HEAP_fail_after(-1);
@@ -104,11 +100,10 @@ TEST_F(Memory, EveryHeapFailureIsSurvived) {
     std::vector<void*> blocks(count);
     for (void*& block : blocks) block = MEMORY_allocate(NULL, 8, 0, "filler", "a.c", 1);
     logged();
-    const char* stack_empty =
-        "memory: MEMORY_allocate failed (g.c, 5): stack empty, realloc failed";
+    const char* empty = "memory: MEMORY_allocate failed (g.c, 5): stack empty, realloc failed";
     const Lines failures[] = {
-        {stack_empty, "memory: memory_realloc_num_indices: realloc call failed"},
-        {stack_empty, "qstack: QSTACK_reallocate failed to reallocate memory forstack", "",
+        {empty, "memory: memory_realloc_num_indices: realloc call failed"},
+        {empty, "qstack: QSTACK_reallocate failed to reallocate memory forstack", "",
          "memory: memory_realloc_num_indices: QSTACK realloc failed"},
         {"memory: MEMORY_allocate failed (g.c, 5): malloc failed, extra size = 8"},
         {}};
@@ -201,13 +196,12 @@ TEST_F(Memory, GuardsByCheckLevel) {
         void* block = MEMORY_reallocate(MEMORY_allocate(NULL, 40, 0, "", "a.c", 1), size);
         ASSERT_TRUE(MEMORY_check_lead_and_tail(block));
         ((uint8_t*)block)[offset] ^= 0x5A;
-        std::string report = "memory: MEMORY_check_entry: " + found + " corruption",
-                    refused =
-                        "memory: MEMORY_deallocate error (a.c, 2): not a valid memory pointer";
+        std::string report = "memory: MEMORY_check_entry: " + found + " corruption";
+        const char* bad = "memory: MEMORY_deallocate error (a.c, 2): not a valid memory pointer";
         ROW(MEMORY_check_all() == found.empty() &&
                 MEMORY_deallocate(&block, "a.c", 2) == found.empty(),
             found.empty() ? Lines{}
-                          : Lines{refused, "memory: Or Corruption has occured.", report, report});
+                          : Lines{bad, "memory: Or Corruption has occured.", report, report});
         if (block != NULL) ((uint8_t*)block)[offset] ^= 0x5A;
         EXPECT_TRUE(block == NULL || MEMORY_deallocate(&block, "a.c", 3));
     }

@@ -44,33 +44,33 @@ struct Qfile : ::testing::Test {
 };
 
 // Slot, second slot, use tree, extension, name, what it resolves to ("@": the
-// workspace's full path; NULL: nothing).
+// workspace's full path; NULL: nothing). D is the first slot's directory.
+#define D "ws\\data"
+// clang-format off
 static const char* const RESOLVE[][6] = {
     // On disk: slot path and name joined as they are; the extension for names without a dot.
-    {"ws\\data\\", NULL, "0", ".dat", "intro", "ws\\data\\intro.dat"},
-    {"ws\\data\\", NULL, "0", ".dat", "intro.txt", "ws\\data\\intro.txt"},
-    {"ws\\data", NULL, "0", ".dat", "intro", "ws\\dataintro.dat"},
+    {D "\\", NULL, "0", ".dat", "intro", D "\\intro.dat"},
+    {D "\\", NULL, "0", ".dat", "intro.txt", D "\\intro.txt"},
+    {D, NULL, "0", ".dat", "intro", D "intro.dat"},
     // Explicit names are tried on disk first; "ab" is not explicit.
-    {"ws\\data", NULL, "1", ".dat", "@\\data\\intro", "@\\data\\intro.dat"},
-    {"ws\\data", NULL, "1", ".dat", ".\\ws\\data\\intro.txt", ".\\ws\\data\\intro.txt"},
-    {"ws\\data", NULL, "1", ".dat", "ab", "ws\\data\\ab.dat"},
+    {D, NULL, "1", ".dat", "@\\data\\intro", "@\\data\\intro.dat"},
+    {D, NULL, "1", ".dat", ".\\" D "\\intro.txt", ".\\" D "\\intro.txt"},
+    {D, NULL, "1", ".dat", "ab", D "\\ab.dat"},
     // Through the tree: a separator put in, names matched regardless of case
     // and by their first 12 characters, spelt as the tree has them.
-    {"ws\\data", NULL, "1", ".dat", "INTRO", "ws\\data\\intro.dat"},
-    {"ws\\data", NULL, "1", ".dat", "\\Sub\\Deep", "ws\\data\\sub\\deep.dat"},
-    {"ws\\data", NULL, "1", "", "sub\\", "ws\\data\\sub"},
-    {"ws\\data", NULL, "1", ".dat", "averylongfilXYZ", "ws\\data\\averylongfil"},
-    {"ws\\data", NULL, "1", ".dat", "deep", NULL},
-    {"ws\\data", NULL, "1", ".dat", "", NULL},
+    {D, NULL, "1", ".dat", "INTRO", D "\\intro.dat"},
+    {D, NULL, "1", ".dat", "\\Sub\\Deep", D "\\sub\\deep.dat"},
+    {D, NULL, "1", "", "sub\\", D "\\sub"}, {D, NULL, "1", ".dat", "deep", NULL},
+    {D, NULL, "1", ".dat", "averylongfilXYZ", D "\\averylongfil"},
+    {D, NULL, "1", ".dat", "", NULL},
     // A link is a name in the tree; nothing behind it is.
-    {"ws\\data", NULL, "1", "", "link", "ws\\data\\link"},
-    {"ws\\data", NULL, "1", "", "link\\inside", NULL},
+    {D, NULL, "1", "", "link", D "\\link"}, {D, NULL, "1", "", "link\\inside", NULL},
     // The first slot holding the name answers; a slot whose path begins with
     // another slot's path keeps its own entries.
-    {"ws\\data", "ws\\data\\sub\\", "1", ".dat", "deep", "ws\\data\\sub\\deep.dat"},
-    {"ws\\data", "ws\\database", "1", ".dat", "y", "ws\\database\\y.dat"},
-    {"ws\\data", "ws\\database", "1", ".dat", "base\\y", NULL},
+    {D, D "\\sub\\", "1", ".dat", "deep", D "\\sub\\deep.dat"},
+    {D, D "base", "1", ".dat", "y", D "base\\y.dat"}, {D, D "base", "1", ".dat", "base\\y", NULL},
 };
+// clang-format on
 
 TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
     // The link's target lies outside the workspace, which goes link first.
@@ -87,13 +87,6 @@ TEST_F(Qfile, ResolvesThroughDirectoriesAndTrees) {
         ASSERT_TRUE(QFILE_deinitialise());
     }
     DeleteFileA("ab.dat");
-}
-
-static std::string dump(const QFILE_SEARCH_PATH* slot) {
-    FILE* stream = fopen("dump.txt", "w");
-    qfile_dump_structured_directory(stream, slot->file_tree, 0, 0);
-    fclose(stream);
-    return read_text("dump.txt");
 }
 
 // Paths that would not fit the module's 256-character buffers are refused,
@@ -139,7 +132,10 @@ TEST_F(Qfile, LongSiblingChains) {
     }
     slot->file_tree[199999].child = qfile_add_entry_to_file_tree(slot, "leaf.dat");
     EXPECT_EQ(resolve("n199999\\leaf") + resolve("n200000"), "big20000\\n199999\\leaf.dat<NULL>");
-    std::string listing = dump(slot);
+    FILE* stream = fopen("dump.txt", "w");
+    qfile_dump_structured_directory(stream, slot->file_tree, 0, 0);
+    fclose(stream);
+    std::string listing = read_text("dump.txt");
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 200001);
     EXPECT_EQ(listing.substr(listing.size() - 18), "n199999\n\tleaf.dat\n");
 }

@@ -12,12 +12,9 @@
 #include "qbug.h"
 #include "qstack.h"
 
-using Lines = std::vector<std::string>;
-
 // Every case runs with assertions and traces on; every stack call must leave
 // the call stack as it found it.
-class Qstack : public ::testing::Test {
-protected:
+struct Qstack : ::testing::Test {
     void SetUp() override { callstack_begin("develop.dbg", QBUG_FLAG_ASSERT | QBUG_FLAG_TRACE); }
     void TearDown() override { EXPECT_EQ(callstack_end(), ""); }
 };

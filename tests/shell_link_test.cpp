@@ -1,6 +1,6 @@
 // Shell links and Start-menu folders of WINUTILS. Links are read back through
-// the shell's link object and, from outside the machine, by lnkinfo. Every
-// library call must leave the call stack as it found it.
+// the shell's link object (the install flow's cases read one with the host's
+// lnkinfo as well). Every library call must leave the call stack as it found it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlwapi.h>
@@ -17,17 +17,14 @@ using namespace std::string_literals;
 // written (the links, game.exe and the deep directory).
 TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
     const std::string root = full_path("links"), game = root + "\\game.exe";
-    ASSERT_TRUE(delete_tree(root));
-    ASSERT_TRUE(write_file(game, "MZ"));
+    ASSERT_TRUE(delete_tree(root) && write_file(game, "MZ"));
     callstack_begin("links.develop.dbg", 0);
-    EXPECT_FALSE(WINUTILS_create_file_link(game.c_str(), (root + "\\x.lnk").c_str(), "Play",
-                                           root.c_str(), NULL));
-    CoInitialize(NULL);
     const std::string deep = root + "\\" + std::string(200 - root.size(), 'd');
     auto in_deep = [&](size_t length) { return deep + "\\" + std::string(length, 'l') + ".lnk"; };
     ASSERT_TRUE(make_directories(deep));
     // clang-format off
     const struct { std::string file; const char* arguments; bool saved; } rows[] = {
+        {root + "\\no_com.lnk", NULL, false},  // before COM is initialised
         {root + "\\with.lnk", "-window -level 3", true}, {root + "\\without.lnk", NULL, true},
         {in_deep(254 - deep.size()), NULL, true},  // 259 characters
         {in_deep(255 - deep.size()), NULL, false}, {root + "\\missing\\game.lnk", NULL, false},
@@ -35,6 +32,7 @@ TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
     // clang-format on
     for (auto& row : rows) {
         SCOPED_TRACE(row.file);
+        if (&row == rows + 1) CoInitialize(NULL);
         EXPECT_EQ(WINUTILS_create_file_link(game.c_str(), row.file.c_str(), "Play", root.c_str(),
                                             row.arguments),
                   row.saved);
@@ -45,14 +43,6 @@ TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
             link.target + "|" + link.arguments + "|" + link.directory + "|" + link.description,
             game + "|" + (row.arguments ? row.arguments : "") + "|" + root + "|Play");
     }
-    // lnkinfo's lines, without blanks.
-    std::string info = lnkinfo(rows[0].file);
-    info.erase(
-        std::remove_if(info.begin(), info.end(), [](char c) { return c == ' ' || c == '\t'; }),
-        info.end());
-    for (std::string field : {"Localpath:" + game, "Description:Play"s, "Workingdirectory:" + root,
-                              "Commandlinearguments:-window-level3"s})
-        EXPECT_NE(info.find("\n" + field + "\n"), std::string::npos) << field << "\n" << info;
     EXPECT_EQ(tree(root).size(), 5u) << testing::PrintToString(tree(root));
     EXPECT_EQ(callstack_end(), "");
 }
@@ -63,21 +53,20 @@ TEST(ShellLink, SavedWithEveryFieldOrNotAtAll) {
 TEST(StartMenuFolder, MadeOnceBelowProgramsOrRefused) {
     char programs[WINUTILS_REGISTRY_TEXT_SIZE];
     ASSERT_TRUE(WINUTILS_get_registry_entry(1, WINUTILS_SHELL_FOLDERS_KEY, "Programs", programs));
-    const std::string folder = programs + "\\Tarnholm Test Folder"s;
+    const char* name = "Tarnholm Test Folder";
+    const std::string folder = programs + "\\"s + name;
     ASSERT_TRUE(delete_tree(folder));
     callstack_begin("folders.develop.dbg", 0);
-    EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
-    EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Test Folder"));
-    EXPECT_TRUE(is_directory(folder));
+    EXPECT_TRUE(WINUTILS_create_start_menu_folder(name) && is_directory(folder));
+    EXPECT_TRUE(WINUTILS_create_start_menu_folder(name));  // it exists
     EXPECT_TRUE(WINUTILS_create_start_menu_folder("Tarnholm Missing\\Inner"));
     EXPECT_FALSE(exists(programs + "\\Tarnholm Missing"s));
     EXPECT_FALSE(WINUTILS_create_start_menu_folder(std::string(800, 'n').c_str()));
     ASSERT_TRUE(delete_tree(folder));
     SHDeleteValueA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, "Programs");
-    bool made = WINUTILS_create_start_menu_folder("Tarnholm Test Folder");
+    bool made = WINUTILS_create_start_menu_folder(name);
     SHSetValueA(HKEY_CURRENT_USER, WINUTILS_SHELL_FOLDERS_KEY, "Programs", REG_SZ, programs,
                 strlen(programs) + 1);
-    EXPECT_FALSE(made);
-    EXPECT_FALSE(exists(folder));
+    EXPECT_FALSE(made || exists(folder));
     EXPECT_EQ(callstack_end(), "");
 }

@@ -10,25 +10,23 @@
 #include "qbug.h"
 #include "support.h"
 
-namespace {
-
-const uint32_t SENTINEL = 0x00FF00FF;  // never a skin colour, whose blue is 0x55
+static const uint32_t SENTINEL = 0x00FF00FF;  // never a skin colour, whose blue is 0x55
 
 // A 32-bit top-down DIB section.
-HBITMAP dib(int width, int height, uint32_t** bits) {
+static HBITMAP dib(int width, int height, uint32_t** bits) {
     BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}};
     return CreateDIBSection(NULL, &info, DIB_RGB_COLORS, (void**)bits, NULL, 0);
 }
 
 // Every skin pixel has a colour of its own.
-uint32_t colour(int x, int y) { return (uint32_t)((x + 1) << 16 | (y + 1) << 8 | 0x55); }
+static uint32_t colour(int x, int y) { return (uint32_t)((x + 1) << 16 | (y + 1) << 8 | 0x55); }
 
 // The model, one axis at a time: where position p of a face n long takes its
 // pixel from in the slice, or -1. The border of b pixels at each end is
 // copied as it is, the far one over the near one; the inner part repeats
 // from b on in whole tiles of its size (or of the room, when that is
 // smaller), the last one overhanging whatever lies beyond, and covers both.
-int source(int p, int n, int b, int inner) {
+static int source(int p, int n, int b, int inner) {
     int room = n - 2 * b, tile = std::min(room, inner);
     if (room > 0 && inner > 0 && p >= b && p < b + (room + tile - 1) / tile * tile)
         return b + (p - b) % tile;
@@ -38,10 +36,9 @@ int source(int p, int n, int b, int inner) {
 
 // A button (control 77) on a panel, and a canvas with room around it for any
 // overhang, in a memory context.
-const int WIDTH = 200, HEIGHT = 130;
+static const int WIDTH = 200, HEIGHT = 130;
 
-class Skin : public ::testing::Test {
-protected:
+struct Skin : ::testing::Test {
     void SetUp() override {
         parent = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 400, 200, NULL, NULL, NULL, NULL);
         button = CreateWindowA("BUTTON", "", WS_CHILD | BS_OWNERDRAW, 0, 0, 40, 20, parent,
@@ -50,8 +47,9 @@ protected:
         callstack_begin("winskin.develop.dbg", QBUG_FLAG_TRACE);
     }
     void TearDown() override { EXPECT_EQ(callstack_end(), ""); }
-    bool draw(UINT state, int border, HBITMAP skin) {
+    bool draw(UINT state, int border, HBITMAP skin, HDC on = NULL) {
         DRAWITEMSTRUCT item = {ODT_BUTTON, 77, 0, ODA_DRAWENTIRE, state, button, dc, {}, 0};
+        if (on != NULL) item.hDC = on;
         return WINSKIN_draw_windows_button(parent, &item, border, skin);
     }
     HWND parent, button;
@@ -93,8 +91,7 @@ TEST_F(Skin, FacesMatchTheModelInEveryState) {
                 if (bits[i] != (sx < 0 || sy < 0 ? SENTINEL : colour(sx, slices[s] * h + sy)))
                     first_wrong = i;
             }
-            EXPECT_EQ(first_wrong, -1)
-                << "at " << first_wrong % WIDTH << "," << first_wrong / WIDTH;
+            EXPECT_EQ(first_wrong, -1) << first_wrong % WIDTH << "," << first_wrong / WIDTH;
         }
         DeleteObject(skin);
     }
@@ -106,14 +103,10 @@ TEST_F(Skin, FailuresGoToTheTrace) {
     uint32_t* skin_bits;
     HBITMAP skin = dib(12, 36, &skin_bits);
     HDC bad = (HDC)(INT_PTR)0x7DC0DE;
-    std::swap(dc, bad);
-    EXPECT_TRUE(draw(0, 4, skin));
-    std::swap(dc, bad);
+    EXPECT_TRUE(draw(0, 4, skin, bad));
     winskin_draw_rectangle(dc, bad, skin, 0, 0, 40, 20, 0, 4, 4, 4, 1);
     DeleteObject(skin);
     std::vector<std::string> lines = debug_lines("winskin.develop.dbg");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "WINSKIN: CreateCompatibleDC FAILED"), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "WINSKIN: BitBlt FAILED"), 9);
 }
-
-}  // namespace

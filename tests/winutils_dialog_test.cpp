@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "WINUTILS.h"
+#include "driver.h"
 #include "qbug.h"
 #include "support.h"
 
 using namespace std::string_literals;
 
-class Dialogs : public ::testing::Test {
-protected:
+struct Dialogs : ::testing::Test {
     void SetUp() override { callstack_begin("dialogs.develop.dbg", QBUG_FLAG_TRACE); }
     void TearDown() override { EXPECT_EQ(callstack_end(), ""); }
 };
@@ -53,24 +53,20 @@ TEST_F(Dialogs, RequestorsRefuseWithoutADialog) {
     const std::string before = full_path(".");
     // Mode 0: no dialog (one would block here), the current directory kept.
     EXPECT_FALSE(WINUTILS_file_requestor("Open", name, "txt", "Text", "*.txt", "C:\\windows", 0));
-    EXPECT_EQ(full_path("."), before);
-    EXPECT_STREQ(name, "start.txt");
+    EXPECT_EQ(full_path(".") + "|" + name, before + "|start.txt");
     EXPECT_FALSE(WINUTILS_folder_requestor("Pick", NULL));
-    std::vector<std::string> lines = debug_lines("dialogs.develop.dbg");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "WINUTILS: Passed NULL folder path buffer"),
-              1);
+    EXPECT_EQ(debug_lines("dialogs.develop.dbg"),
+              Lines{"WINUTILS: Passed NULL folder path buffer"});
 }
 
 // What waits before a quit message is dispatched; the quit is taken and ends
 // the pumping. The edit control keeps the last text limit it was sent.
 TEST_F(Dialogs, PumpDispatchesWhatWaitsUpToTheQuit) {
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-    }
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) continue;
     WINUTILS_process_messages();  // an empty queue: returns at once
     HWND edit = CreateWindowA("EDIT", "", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
-    PostMessageA(edit, EM_LIMITTEXT, 5, 0);
-    PostMessageA(edit, EM_LIMITTEXT, 11, 0);
+    for (WPARAM limit : {5, 11}) PostMessageA(edit, EM_LIMITTEXT, limit, 0);
     PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 0, 0);
     PostMessageA(edit, EM_LIMITTEXT, 100, 0);
     WINUTILS_process_messages();
@@ -83,8 +79,7 @@ TEST_F(Dialogs, PumpDispatchesWhatWaitsUpToTheQuit) {
 // Plays the user: reads prompt and default, types an answer longer than the
 // buffer and clicks OK.
 static DWORD WINAPI answer(void* seen) {
-    HWND dialog = NULL;
-    for (int i = 0; i < 400 && !(dialog = FindWindowA(NULL, "Player name")); i++) Sleep(25);
+    HWND dialog = DRIVER_wait_window(0, "Player name", NULL, DRIVER_TIMEOUT_MS);
     GetDlgItemTextA(dialog, WINUTILS_TEXT_PROMPT, (char*)seen, 64);
     GetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, (char*)seen + 64, 64);
     SetDlgItemTextA(dialog, WINUTILS_TEXT_ANSWER, "Aldric of the Northern Keep");
@@ -98,7 +93,6 @@ TEST_F(Dialogs, TextInputShowsPromptAndDefaultAndKeepsTheAnswerInItsSize) {
     EXPECT_EQ(WINUTILS_get_text_string("Player name", "Your name?", buffer, 8), 0);
     WaitForSingleObject(user, 20000);
     CloseHandle(user);
-    EXPECT_STREQ(seen, "Your name?");
-    EXPECT_STREQ(seen + 64, "Nobody");
+    EXPECT_EQ(seen + "|"s + (seen + 64), "Your name?|Nobody");
     EXPECT_EQ(std::string(buffer, 12), "Aldric \0xxx\0"s);
 }

@@ -3,35 +3,22 @@
 
 #include <stdio.h>
 
+#include <regex>
+#include <sstream>
+
 #include "qbug.h"
 
-static bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// True for "[%8s,%5d] " at the start of line.
-static bool has_prefix(const std::string& line) {
-    if (line.size() < 17 || line[0] != '[' || line[9] != ',' || line[15] != ']' ||
-        line[16] != ' ' || !is_digit(line[14]))
-        return false;
-    for (int column = 10; column < 15; column++)
-        if (!is_digit(line[column]) && !(line[column] == ' ' && !is_digit(line[column - 1])))
-            return false;
-    return true;
-}
-
-std::vector<std::string> debug_lines(const std::string& path) {
+Lines debug_lines(const std::string& path) {
     std::string text = read_text(path);
-    std::vector<std::string> lines;
     size_t start = text.find("\n\n");
     if (start == std::string::npos) return {"<no header> " + text};
-    for (start += 2; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (has_prefix(line)) {
-            std::string name = line.substr(1, 8);
-            line = name.substr(name.find_first_not_of(' ')) + ": " + line.substr(17);
-        }
+    static const std::regex prefix(R"(\[.{8}, *[0-9]+\] )");  // "[%8s,%5d] "
+    Lines lines;
+    std::istringstream stream(text.substr(start + 2));
+    for (std::string line; std::getline(stream, line);) {
+        size_t name = line.find_first_not_of(' ', 1);  // the name is right-aligned
+        if (line.size() >= 17 && std::regex_match(line.substr(0, 17), prefix))
+            line = line.substr(name, 9 - name) + ": " + line.substr(17);
         lines.push_back(line);
     }
     return lines;
@@ -51,16 +38,14 @@ std::string callstack_end(void) {
     std::string before = read_text(callstack_file);
     if (before == "<missing>") before.clear();
     std::string left;
-    if (before.find("Callstack full") != std::string::npos) left += "Callstack full\n";
-    if (before.find("Stack empty") != std::string::npos) left += "Stack empty\n";
+    for (std::string report : {"Callstack full", "Stack empty"})
+        if (before.find(report) != std::string::npos) left += report + "\n";
     QBUG_dump_callstack();
     QBUG_disable_callstack();  // no second dump when the diagnostics end
     QBUG_deinitialise();
     std::string dump = read_text(callstack_file).substr(before.size());
-    const std::string start = "most recent calls~~~~~~~\n";
-    const std::string end = "~~~~~~~~END OF CALLSTACK DUMP";
-    size_t from = dump.find(start);
-    size_t to = dump.find(end);
+    const std::string start = "most recent calls~~~~~~~\n", end = "~~~~~~~~END OF CALLSTACK DUMP";
+    size_t from = dump.find(start), to = dump.find(end);
     if (from == std::string::npos || to == std::string::npos) return left + "<no dump> " + dump;
     return left + dump.substr(from + start.size(), to - from - start.size());
 }

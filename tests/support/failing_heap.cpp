@@ -3,65 +3,44 @@
 #include <stddef.h>
 #include <string.h>
 
-extern "C" {
-void* __real_malloc(size_t size);
-void* __real_realloc(void* block, size_t size);
-void __real_free(void* block);
-}
+extern "C" void* __real_malloc(size_t size);
+extern "C" void* __real_realloc(void* block, size_t size);
+extern "C" void __real_free(void* block);
 
-static int32_t failing_heap_countdown = -1;
-static bool failing_heap_has_failed = false;
-static int32_t failing_heap_outstanding = 0;
+static int32_t countdown = -1, outstanding = 0;
+static bool has_failed = false;
 
 void FAILING_HEAP_fail_after(int32_t successes) {
-    failing_heap_countdown = successes;
-    failing_heap_has_failed = false;
+    countdown = successes;
+    has_failed = false;
+    if (successes >= 0) outstanding = 0;
 }
 
-bool FAILING_HEAP_failed(void) { return failing_heap_has_failed; }
-int32_t FAILING_HEAP_outstanding(void) { return failing_heap_outstanding; }
-void FAILING_HEAP_reset_count(void) { failing_heap_outstanding = 0; }
+bool FAILING_HEAP_failed(void) { return has_failed; }
+int32_t FAILING_HEAP_outstanding(void) { return outstanding; }
 
 // True when this call is the one to fail.
-static bool failing_heap_should_fail(void) {
-    if (failing_heap_countdown < 0) {
-        return false;
-    }
-    if (failing_heap_countdown-- > 0) {
-        return false;
-    }
-    failing_heap_has_failed = true;
-    return true;
+static bool should_fail(void) {
+    if (countdown < 0 || countdown-- > 0) return false;
+    return has_failed = true;
 }
 
 extern "C" void* __wrap_malloc(size_t size) {
-    if (failing_heap_should_fail()) {
-        return NULL;
-    }
-    void* block = __real_malloc(size);
-    if (block != NULL) {
-        failing_heap_outstanding++;
-    }
+    void* block = should_fail() ? NULL : __real_malloc(size);
+    if (block != NULL) outstanding++;
     return block;
 }
 
 extern "C" void* __wrap_realloc(void* block, size_t size) {
-    if (failing_heap_should_fail()) {
-        return NULL;
-    }
+    if (should_fail()) return NULL;
     void* moved = __real_realloc(block, size);
-    if (block == NULL && moved != NULL) {
-        failing_heap_outstanding++;
-    } else if (block != NULL && size == 0) {
-        failing_heap_outstanding--;  // realloc(block, 0) frees it
-    }
+    if (block == NULL && moved != NULL) outstanding++;
+    if (block != NULL && size == 0) outstanding--;  // realloc(block, 0) frees it
     return moved;
 }
 
 extern "C" void __wrap_free(void* block) {
-    if (block != NULL) {
-        failing_heap_outstanding--;
-    }
+    if (block != NULL) outstanding--;
     __real_free(block);
 }
 

@@ -11,12 +11,12 @@
 #include <stdint.h>
 
 // Lets the next `successes` malloc/realloc calls through and fails the one
-// after; the heap then works again. -1 disarms.
+// after; the heap then works again. -1 disarms. Arming also starts the count
+// of outstanding blocks afresh.
 void FAILING_HEAP_fail_after(int32_t successes);
 // True once the armed failure has happened.
 bool FAILING_HEAP_failed(void);
-// Blocks obtained minus blocks freed since the last FAILING_HEAP_reset_count.
+// Blocks obtained minus blocks freed since the failure was last armed.
 int32_t FAILING_HEAP_outstanding(void);
-void FAILING_HEAP_reset_count(void);
 
 #endif

@@ -5,52 +5,31 @@
 
 #include <stdio.h>
 
-std::vector<std::string> fake_status_texts;
 int32_t fake_progress_steps;
 void (*fake_status_hook)(const char* text);
 
-struct FAKE_TEXT {
-    uint32_t id;
-    const char* text;
+// clang-format off
+static const struct { uint32_t id; const char* text; } fake_texts[] = {
+    {20, "Question!"}, {26, "Error!"}, {29, "Error opening file :"},
+    {30, "Failed to create file Link."}, {31, "Failed to create Webpage link."},
+    {35, "Unable to write to file:"}, {36, "Do you want to delete this dir"},
 };
-
-static const FAKE_TEXT fake_texts[] = {
-    {20, "Question!"},
-    {26, "Error!"},
-    {29, "Error opening file :"},
-    {30, "Failed to create file Link."},
-    {31, "Failed to create Webpage link."},
-    {35, "Unable to write to file:"},
-    {36, "Do you want to delete this dir"},
-};
+// clang-format on
 
 bool load_text(uint32_t id, char* buffer, int32_t size) {
-    if (buffer == NULL || size <= 0) {
-        return false;
-    }
+    if (buffer == NULL || size <= 0) return false;
     buffer[0] = '\0';
-    for (const FAKE_TEXT& entry : fake_texts) {
-        if (entry.id == id) {
-            snprintf(buffer, (size_t)size, "%s", entry.text);
-            return buffer[0] != '\0';
-        }
-    }
-    return false;
+    for (const auto& entry : fake_texts)
+        if (entry.id == id) snprintf(buffer, (size_t)size, "%s", entry.text);
+    return buffer[0] != '\0';
 }
 
 void update_status(const char* text) {
-    if (text == NULL) {
-        fake_progress_steps++;
-    } else {
-        if (fake_status_hook != NULL) {
-            fake_status_hook(text);
-        }
-        fake_status_texts.push_back(text);
-    }
+    if (text == NULL) fake_progress_steps++;
+    if (text != NULL && fake_status_hook != NULL) fake_status_hook(text);
 }
 
 void fake_host_reset(void) {
-    fake_status_texts.clear();
     fake_progress_steps = 0;
     fake_status_hook = NULL;
 }

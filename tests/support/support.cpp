@@ -7,30 +7,23 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "footprint.h"
 
-std::string read_file(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
+// The file's bytes, read with fopen's mode.
+static std::string read(const std::string& path, const char* mode) {
+    FILE* file = fopen(path.c_str(), mode);
     if (file == NULL) return "<missing>";
     std::string bytes;
     char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, got);
     fclose(file);
     return bytes;
 }
 
-std::string read_text(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "r");
-    if (file == NULL) return "<missing>";
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-    fclose(file);
-    return text;
-}
+std::string read_file(const std::string& path) { return read(path, "rb"); }
+std::string read_text(const std::string& path) { return read(path, "r"); }
 
 bool write_file(const std::string& path, const std::string& bytes) {
     size_t separator = path.find_last_of('\\');
@@ -71,10 +64,9 @@ bool delete_tree(const std::string& path) {
 // Short contents as they are, long ones as size and hash.
 static std::string summary(const std::string& bytes) {
     if (bytes.size() <= 64) return bytes;
-    uint32_t hash = 2166136261u;
-    for (unsigned char byte : bytes) hash = (hash ^ byte) * 16777619u;
     char text[64];
-    snprintf(text, sizeof text, "<%u bytes, %08x>", (unsigned)bytes.size(), (unsigned)hash);
+    snprintf(text, sizeof text, "<%u bytes, %08x>", (unsigned)bytes.size(),
+             (unsigned)std::hash<std::string>()(bytes));
     return text;
 }
 
@@ -87,14 +79,11 @@ static void describe(const std::string& directory, const std::string& prefix, bo
         std::string name = entry.cFileName;
         if (name == "." || name == "..") continue;
         std::string path = directory + "\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            out->push_back(prefix + name + "@");
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out->push_back(prefix + name + "\\");
-            describe(path, prefix + name + "\\", with_contents, out);
-        } else {
-            out->push_back(prefix + name + (with_contents ? "=" + summary(read_file(path)) : ""));
-        }
+        bool link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+        bool directory = !link && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        std::string contents = with_contents && !directory ? "=" + summary(read_file(path)) : "";
+        out->push_back(prefix + name + (link ? "@" : directory ? "\\" : contents));
+        if (directory) describe(path, prefix + name + "\\", with_contents, out);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
 }
@@ -119,17 +108,12 @@ bool read_link(const std::string& path, LinkFields* link) {
         ok = SUCCEEDED(file->Load(wide, STGM_READ));
         file->Release();
     }
-    char text[1024];
-    if (ok) {
-        shell_link->GetPath(text, sizeof text, NULL, SLGP_RAWPATH);
-        link->target = text;
-        shell_link->GetArguments(text, sizeof text);
-        link->arguments = text;
-        shell_link->GetWorkingDirectory(text, sizeof text);
-        link->directory = text;
-        shell_link->GetDescription(text, sizeof text);
-        link->description = text;
-    }
+    char text[4][1024];
+    ok = ok && SUCCEEDED(shell_link->GetPath(text[0], 1024, NULL, SLGP_RAWPATH)) &&
+         SUCCEEDED(shell_link->GetArguments(text[1], 1024)) &&
+         SUCCEEDED(shell_link->GetWorkingDirectory(text[2], 1024)) &&
+         SUCCEEDED(shell_link->GetDescription(text[3], 1024));
+    if (ok) *link = {text[0], text[1], text[2], text[3]};
     shell_link->Release();
     return ok;
 }

@@ -44,10 +44,12 @@ std::string lnkinfo(const std::string& path);
 
 // ---- Debug files and the call stack (support_debug) ----------------------------
 
+using Lines = std::vector<std::string>;
+
 // The lines of a debug file after its header line and the blank line after
 // it. A well-formed "[%8s,%5d] " prefix becomes "<short name>: "; any other
 // line stays whole, so a malformed prefix shows in a failed comparison.
-std::vector<std::string> debug_lines(const std::string& path);
+Lines debug_lines(const std::string& path);
 // Starts the diagnostics with the call stack (and flags) on, writing to
 // develop_file; every library call made until callstack_end must leave the
 // stack as it found it.
