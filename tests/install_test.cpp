@@ -128,7 +128,15 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
     // Folders of Windows and of the user, and folders above them, each as
     // spelled and as named.
     const std::string users = profile.substr(0, profile.rfind('\\'));
+    // A folder the user moved: known by its "Shell Folders" value alone.
+    const char* shell_folders =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    char music[MAX_PATH] = "";
+    DWORD size = sizeof music;
+    ASSERT_EQ(SHGetValueA(HKEY_CURRENT_USER, shell_folders, "My Music", NULL, music, &size), 0u);
+    SHSetValueA(HKEY_CURRENT_USER, shell_folders, "My Music", REG_SZ, SCRATCH "\\Music", 18);
     std::vector<std::pair<std::string, std::string>> special = {
+        {SCRATCH "\\Music", SCRATCH "\\Music"},
         {native_program_files(), native_program_files()},
         {short_name(folder(CSIDL_PROGRAM_FILES)), folder(CSIDL_PROGRAM_FILES)},
         {users + "\\", users},
@@ -159,6 +167,7 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
     for (const auto& [path, named] : special)
         EXPECT_EQ(read_file(named + "\\tarn_sentinel.txt"), "keep") << named;
     for (const auto& [path, named] : special) DeleteFileA((named + "\\tarn_sentinel.txt").c_str());
+    SHSetValueA(HKEY_CURRENT_USER, shell_folders, "My Music", REG_SZ, music, strlen(music) + 1);
 }
 
 // What ends the installer before anything is installed: the CD question
@@ -288,9 +297,11 @@ TEST_F(InstallFlow, TheValidatedDirectoryHoldsWhileBoxesAreOpen) {
 // Across drives a file is copied under a partial name and renamed once
 // whole. An installer killed in the middle of a large file's copy leaves no
 // truncated file under the final name; the next run, over what the first
-// one moved (an earlier installation), replaces the partial copy and reports
-// the files that were already in place. 4 TiB free pass without a warning.
-TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
+// one moved (an earlier installation), writes the partial copy afresh, never
+// replaces a file that took the final name while it copied, keeps that
+// file's source and reports every file left behind. 4 TiB free pass without
+// a warning.
+TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndNoCopyReplacesAFile) {
     const std::string target = "I:\\Games\\Tarn Large", big = "\\data\\fill\\g0\\d0\\file0.bin";
     const std::string on_cd = DRIVER_MASTER_CDS "large\\GAME" + big;
     const std::string partial = target + big + ".partial";
@@ -306,10 +317,23 @@ TEST_F(InstallFlow, KilledCopyLeavesNoTruncatedFileAndTheNextRunCompletes) {
     size_t moved = 0;  // files, the partial copy among them
     for (const std::string& entry : tree(target)) moved += entry.back() != '\\';
 
+    // The next run writes the partial copy afresh; a file of the user's that
+    // appears under the final name meanwhile is kept, and so is the source.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
     install_into(target);
-    answer(leftover_text(moved - 1), "IMPORTANT", IDOK, 90000);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(1)) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (GetFileAttributesExA(partial.c_str(), GetFileExInfoStandard, &data) &&
+            CompareFileTime(&data.ftLastWriteTime, &now) >= 0 && data.nFileSizeLow > 0)
+            break;
+    }
+    ASSERT_FALSE(exists(target + big)) << "the copy was not caught in time";
+    ASSERT_TRUE(write_file(target + big, "mine"));
+    answer(leftover_text(moved), "IMPORTANT", IDOK, 90000);
     EXPECT_EQ(exit_status(), 1);
-    EXPECT_EQ(size_of(target + big), size_of(on_cd));
+    EXPECT_EQ(read_file(target + big), "mine");
+    EXPECT_EQ(size_of(setup_default() + big), size_of(on_cd));
     EXPECT_FALSE(exists(partial));
     EXPECT_EQ(FOOTPRINT_value(PRODUCT_KEY, PRODUCT_INSTALL_DIR), target);
     delete_tree(target);
