@@ -8,6 +8,7 @@
 
 #include "installer.h"
 #include "panel.h"
+#include "paths.h"
 #include "resource.h"
 
 namespace {
@@ -24,6 +25,16 @@ TEST(Text, LoadTextIsBoundedAndReportsMissingIds) {
     installer_state.language_offset = IDS_PRODUCT_NAME - IDS_PLAY;
     EXPECT_TRUE(load_text(IDS_PLAY, buffer, sizeof buffer));
     EXPECT_STREQ(buffer, "Tarnhol");
+}
+
+// A path fits with its terminator or is refused with the buffer emptied,
+// never left cut (a cut path names another file).
+TEST(Paths, APathThatDoesNotFitIsRefusedAndNotKept) {
+    char buffer[8];
+    EXPECT_TRUE(format_path(buffer, sizeof buffer, "%s\\%s", "C:", "abcd"));
+    EXPECT_STREQ(buffer, "C:\\abcd");
+    EXPECT_FALSE(format_path(buffer, sizeof buffer, "%s\\%s", "C:", "abcde"));
+    EXPECT_STREQ(buffer, "");
 }
 
 // A step moves the bar by its default step of ten, one fifth of 0..50; a
