@@ -72,18 +72,33 @@ TEST_F(Startup, StartScreenCopiesUninstallEntryAndOneInstanceOnly) {
 }
 
 // Wine's SHFolder.dll switched off for the installer alone (an application
-// default of the machine); the patch folder holds no ShFolder.exe either.
-TEST_F(Startup, MissingFolderServiceEndsWithTheProgramFilesMessage) {
+// default of the machine). Without ShFolder.exe in the patch folder the
+// installer ends with its message; with the stand-in, which lifts the
+// switch, it loads the service and shows its start screen.
+TEST_F(Startup, MissingFolderServiceIsInstalledOrEndsWithTheProgramFilesMessage) {
     const char* key = "Software\\Wine\\AppDefaults\\tarnholm_patch.exe";
-    ASSERT_EQ(SHSetValueA(HKEY_CURRENT_USER, (std::string(key) + "\\DllOverrides").c_str(),
-                          "shfolder", REG_SZ, "", 1),
-              ERROR_SUCCESS);
-    installer = DRIVER_start(quoted(DRIVER_INSTALLER), DRIVER_PATCH_FOLDER);
-    answer("Could not find program files using SHFOLDER.EXE. Please restart your computer...",
-           "IMPORTANT");
-    SHDeleteKeyA(HKEY_CURRENT_USER, key);
-    EXPECT_EQ(exit_status(), 1);
-    EXPECT_EQ(DRIVER_wait_window(installer.dwProcessId, PRODUCT_WINDOW_TITLE, NULL, 0), (HWND)NULL);
+    const std::string standin = DRIVER_PATCH_FOLDER "\\ShFolder.exe";
+    for (bool installable : {false, true}) {
+        ASSERT_EQ(SHSetValueA(HKEY_CURRENT_USER, (std::string(key) + "\\DllOverrides").c_str(),
+                              "shfolder", REG_SZ, "", 1),
+                  ERROR_SUCCESS);
+        ASSERT_TRUE(!installable ||
+                    CopyFileA("Y:\\testkit\\shfolder\\ShFolder.exe", standin.c_str(), FALSE));
+        installer = DRIVER_start(quoted(DRIVER_INSTALLER), DRIVER_PATCH_FOLDER);
+        if (!installable) {
+            answer(
+                "Could not find program files using SHFOLDER.EXE. Please restart your "
+                "computer...",
+                "IMPORTANT");
+            EXPECT_EQ(exit_status(), 1);
+        }
+        HWND shown = DRIVER_wait_window(installer.dwProcessId, PRODUCT_WINDOW_TITLE, NULL,
+                                        installable ? DRIVER_TIMEOUT_MS : 0);
+        EXPECT_EQ(shown != NULL, installable);
+        stop();
+        SHDeleteKeyA(HKEY_CURRENT_USER, key);
+        DeleteFileA(standin.c_str());
+    }
 }
 
 }  // namespace
