@@ -129,12 +129,7 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
     // spelled and as named.
     const std::string users = profile.substr(0, profile.rfind('\\'));
     // A folder the user moved: known by its "Shell Folders" value alone.
-    const char* shell_folders =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    char music[MAX_PATH] = "";
-    DWORD size = sizeof music;
-    ASSERT_EQ(SHGetValueA(HKEY_CURRENT_USER, shell_folders, "My Music", NULL, music, &size), 0u);
-    SHSetValueA(HKEY_CURRENT_USER, shell_folders, "My Music", REG_SZ, SCRATCH "\\Music", 18);
+    set_shell_folder("My Music", SCRATCH "\\Music");
     std::vector<std::pair<std::string, std::string>> special = {
         {SCRATCH "\\Music", SCRATCH "\\Music"},
         {native_program_files(), native_program_files()},
@@ -167,7 +162,6 @@ TEST_F(InstallFlow, RefusedPathsKeepThePathScreen) {
     for (const auto& [path, named] : special)
         EXPECT_EQ(read_file(named + "\\tarn_sentinel.txt"), "keep") << named;
     for (const auto& [path, named] : special) DeleteFileA((named + "\\tarn_sentinel.txt").c_str());
-    SHSetValueA(HKEY_CURRENT_USER, shell_folders, "My Music", REG_SZ, music, strlen(music) + 1);
 }
 
 // What ends the installer before anything is installed: the CD question

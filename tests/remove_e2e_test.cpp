@@ -131,17 +131,12 @@ TEST_F(RemoveFlow, WhatCannotGoIsReportedUntilTheUninstallEntryRemovesAll) {
 // directory without all three of its files gives way to the setup default
 // directory.
 TEST_F(RemoveFlow, UnusableProgramsFolderOrIncompleteRegisteredDirectory) {
-    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    char saved[MAX_PATH] = "";
-    DWORD size = sizeof saved;
-    ASSERT_EQ(SHGetValueA(HKEY_CURRENT_USER, key, "Programs", NULL, saved, &size), ERROR_SUCCESS);
-    for (const char* programs : {"<none>", "", "C:", ".", (const char*)saved}) {
-        SCOPED_TRACE(programs);
-        const bool usable = programs == saved;
+    const std::string saved = folder(CSIDL_PROGRAMS);
+    for (const char* programs : {(const char*)NULL, "", "C:", ".", saved.c_str()}) {
+        SCOPED_TRACE(programs != NULL ? programs : "<none>");
+        const bool usable = programs == saved.c_str();
         const std::string game = usable ? setup_default() : GAME;
-        SHDeleteValueA(HKEY_CURRENT_USER, key, "Programs");
-        if (strcmp(programs, "<none>") != 0)
-            SHSetValueA(HKEY_CURRENT_USER, key, "Programs", REG_SZ, programs, strlen(programs) + 1);
+        set_shell_folder("Programs", programs);
         install_game(game);
         for (int i = 0; usable && i < 2; i++)
             write_file(GAME "\\" + std::string(kGameFiles[i]), "x");

@@ -13,6 +13,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "directory_policy.h"
@@ -52,6 +53,10 @@ protected:
         folder(CSIDL_PROGRAMS) + "\\keep.txt",
         folder(CSIDL_PROGRAMS) + "\\Other Game\\Other Game.lnk",
     };
+    // The "Shell Folders" values a case changed, name and value ("\n": none).
+    static constexpr const char* kShellFolders =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    std::vector<std::pair<std::string, std::string>> shell_folders_saved;
 
     // Ends the installer and whatever it started, and waits for its end.
     void stop() {
@@ -64,7 +69,22 @@ protected:
         ASSERT_TRUE(delete_tree(SCRATCH));
         for (const std::string& sentinel : sentinels) ASSERT_TRUE(write_file(sentinel, "keep"));
     }
+    // Sets the user's "Shell Folders" value name (NULL: no value); the case's
+    // end puts back what was there, also when the case fails half-way.
+    void set_shell_folder(const char* name, const char* value) {
+        char saved[MAX_PATH] = "";
+        DWORD size = sizeof saved;
+        bool had = SHGetValueA(HKEY_CURRENT_USER, kShellFolders, name, NULL, saved, &size) == 0;
+        shell_folders_saved.push_back({name, had ? saved : "\n"});
+        SHDeleteValueA(HKEY_CURRENT_USER, kShellFolders, name);
+        if (value != NULL)
+            SHSetValueA(HKEY_CURRENT_USER, kShellFolders, name, REG_SZ, value, strlen(value) + 1);
+    }
     void TearDown() override {
+        const auto saved = std::move(shell_folders_saved);
+        for (auto it = saved.rbegin(); it != saved.rend(); ++it)
+            set_shell_folder(it->first.c_str(), it->second == "\n" ? NULL : it->second.c_str());
+        shell_folders_saved.clear();
         stop();
         for (const std::string& sentinel : sentinels) {
             EXPECT_EQ(read_file(sentinel), "keep") << sentinel;
