@@ -19,11 +19,13 @@
 set -euo pipefail
 
 build=$(cd "$2" && pwd)
+source=$3
 machine="$3/tools/testmachine"
 make_cd="$3/testkit/make_cd"
 setup_exe="$build/testkit/cdsetup/setup.exe"
 drives=(f:1200m g:800m h:600m i:4194404m)
-machine_dir() { if [ "$1" = 32 ]; then echo machine32; else echo machine; fi; }
+# The directory of machine 64 or 32, as the machines' environment names it.
+machine_dir() { (MACHINE_ARCH=$1 && . "$source/tools/machine.sh" && machine_env "$build" && echo "$MACHINE_DIR"); }
 
 case "$1" in
   setup)
@@ -37,7 +39,7 @@ case "$1" in
     mkdir -p "$build/cds/none"
     find "$build/cds/none" -mindepth 1 -delete
     for arch in 64 32; do
-      cds="$build/$(machine_dir $arch)/cd-"
+      cds="$(machine_dir $arch)/cd-"
       for drive in d e; do  # a link, which find does not enter, or a directory
         find "$cds$drive" -mindepth 1 -delete
         rm -d "$cds$drive" && ln -s ../cds/none "$cds$drive"
@@ -49,7 +51,7 @@ case "$1" in
     ;;
   cleanup)
     for arch in 64 32; do
-      cds="$build/$(machine_dir $arch)/cd-"
+      cds="$(machine_dir $arch)/cd-"
       for drive in "${drives[@]}"; do MACHINE_ARCH=$arch "$machine" untmpfs "$build" "${drive%%:*}"; done
       for drive in d e; do
         rm -f "$cds$drive" 2>/dev/null || true  # the link, not a directory

@@ -14,6 +14,7 @@
 #                        and MACHINE_PRIVATE_DISPLAY is not
 #   machine_server       one wineserver for the session, with Wine's own
 #                        services started apart from the caller's output
+#   machine_server_stop  ends the server of the current machine
 #   machine_stop         ends the server and the private display
 #
 # Wine's services, started by the first program of a session, inherit and
@@ -66,8 +67,12 @@ machine_server() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
-machine_stop() {
+machine_server_stop() {
   wineserver -k >/dev/null 2>&1 || true
+}
+
+machine_stop() {
+  machine_server_stop
   if [ -n "${MACHINE_XVFB:-}" ]; then
     kill "$MACHINE_XVFB" 2>/dev/null || true
     wait "$MACHINE_XVFB" 2>/dev/null || true
